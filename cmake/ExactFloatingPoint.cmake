@@ -1,0 +1,36 @@
+# Results are defined bit for bit by the order and precision of every
+# floating-point operation. These helpers refuse caller flags that would let
+# the compiler change either, and put the flags that pin them on a target.
+
+set(_trueanomaly_forbidden_flags
+  "-Ofast" "-ffast-math" "-funsafe-math-optimizations" "-fassociative-math"
+  "-freciprocal-math" "-ffinite-math-only" "-fno-signed-zeros"
+  "-fno-trapping-math" "-ffp-contract=fast" "-ffp-contract=on"
+  "-ffp-model=fast" "-mdaz-ftz" "-mfpmath=387" "-fcx-limited-range")
+
+function(trueanomaly_refuse_inexact_flags)
+  set(vars CMAKE_C_FLAGS CMAKE_CXX_FLAGS)
+  foreach(config DEBUG RELEASE RELWITHDEBINFO MINSIZEREL ${CMAKE_BUILD_TYPE})
+    string(TOUPPER "${config}" config)
+    list(APPEND vars CMAKE_C_FLAGS_${config} CMAKE_CXX_FLAGS_${config})
+  endforeach()
+  list(REMOVE_DUPLICATES vars)
+  foreach(var IN LISTS vars)
+    separate_arguments(flags UNIX_COMMAND "${${var}}")
+    foreach(flag IN LISTS flags)
+      if(flag IN_LIST _trueanomaly_forbidden_flags)
+        message(FATAL_ERROR
+          "${var} contains '${flag}'. libtrueanomaly's results are defined bit "
+          "for bit by IEEE operations in a fixed order; '${flag}' lets the "
+          "compiler reorder, fuse or approximate them and would change results. "
+          "Remove it (optimisation levels -O0..-O3 and -march are fine).")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+
+# Flags on the target come after CMAKE_<LANG>_FLAGS, so they win.
+function(trueanomaly_exact_fp target)
+  target_compile_options(${target} PRIVATE
+    -ffp-contract=off -fno-fast-math -frounding-math)
+endfunction()

@@ -1,0 +1,96 @@
+// The built shared object as a host process sees it: loadable with dlopen,
+// exporting exactly the two entries, needing only libc and libm.
+#include <dlfcn.h>
+#include <elf.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "float_bits.h"
+#include "trueanomaly.h"
+
+namespace {
+
+struct DynamicInfo {
+  std::set<std::string> functions;  // defined global/weak functions
+  std::set<std::string> objects;    // defined global/weak data
+  std::vector<std::string> needed;
+  std::string soname;
+};
+
+template <class T>
+T read_at(const std::vector<char>& image, size_t offset) {
+  T value;
+  if (offset + sizeof value > image.size()) throw std::runtime_error("truncated ELF");
+  std::memcpy(&value, image.data() + offset, sizeof value);
+  return value;
+}
+
+DynamicInfo read_dynamic_info(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::vector<char> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const auto eh = read_at<Elf64_Ehdr>(image, 0);
+  if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0) throw std::runtime_error("not ELF");
+  std::vector<Elf64_Shdr> sections(eh.e_shnum);
+  for (size_t i = 0; i < sections.size(); ++i)
+    sections[i] = read_at<Elf64_Shdr>(image, eh.e_shoff + i * eh.e_shentsize);
+  DynamicInfo info;
+  for (const Elf64_Shdr& sh : sections) {
+    const Elf64_Shdr& strtab = sections.at(sh.sh_link);
+    auto str = [&](size_t off) { return std::string(image.data() + strtab.sh_offset + off); };
+    if (sh.sh_type == SHT_DYNSYM) {
+      for (size_t off = sh.sh_entsize; off < sh.sh_size; off += sh.sh_entsize) {
+        const auto sym = read_at<Elf64_Sym>(image, sh.sh_offset + off);
+        const int bind = ELF64_ST_BIND(sym.st_info), type = ELF64_ST_TYPE(sym.st_info);
+        if (sym.st_shndx == SHN_UNDEF || (bind != STB_GLOBAL && bind != STB_WEAK)) continue;
+        if (type == STT_FUNC || type == STT_GNU_IFUNC) info.functions.insert(str(sym.st_name));
+        else if (type == STT_OBJECT || type == STT_TLS) info.objects.insert(str(sym.st_name));
+      }
+    } else if (sh.sh_type == SHT_DYNAMIC) {
+      for (size_t off = 0; off < sh.sh_size; off += sizeof(Elf64_Dyn)) {
+        const auto dyn = read_at<Elf64_Dyn>(image, sh.sh_offset + off);
+        if (dyn.d_tag == DT_NEEDED) info.needed.push_back(str(dyn.d_un.d_val));
+        if (dyn.d_tag == DT_SONAME) info.soname = str(dyn.d_un.d_val);
+      }
+    }
+  }
+  return info;
+}
+
+TEST(SharedObject, ExportsExactlyTheTwoEntries) {
+  const DynamicInfo info = read_dynamic_info(TRUEANOMALY_LIBRARY_PATH);
+  EXPECT_EQ(info.functions, (std::set<std::string>{"trueanomaly", "trueanomaly_array"}));
+  EXPECT_TRUE(info.objects.empty());
+}
+
+TEST(SharedObject, NeedsOnlyLibcAndLibm) {
+  const DynamicInfo info = read_dynamic_info(TRUEANOMALY_LIBRARY_PATH);
+  EXPECT_EQ(info.soname, "libtrueanomaly.so." + std::to_string(TRUEANOMALY_VERSION_MAJOR));
+  for (const std::string& lib : info.needed) EXPECT_TRUE(lib == "libc.so.6" || lib == "libm.so.6") << lib;
+}
+
+TEST(SharedObject, LoadsWithDlopenAndAgreesWithTheLinkedEntries) {
+  void* handle = dlopen(TRUEANOMALY_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  using Scalar = float (*)(float, float, int32_t, int32_t);
+  using Array = int32_t (*)(const float*, int32_t, float, float*, int32_t, int32_t);
+  auto scalar = reinterpret_cast<Scalar>(dlsym(handle, "trueanomaly"));
+  auto array = reinterpret_cast<Array>(dlsym(handle, "trueanomaly_array"));
+  ASSERT_NE(scalar, nullptr);
+  ASSERT_NE(array, nullptr);
+  EXPECT_EQ(dlsym(handle, "trueanomaly_solve"), nullptr);
+  EXPECT_EQ(float_bits(scalar(1.0f, 0.5f, 100, 0)), float_bits(2.0993011f));
+  const float in[] = {2.0f, 2.5f, 0.2f};
+  float out[] = {0.0f, 0.0f, 0.0f};
+  EXPECT_EQ(array(in, 3, 0.99f, out, 2, 0), -1);
+  EXPECT_EQ(float_bits(out[1]), float_bits(3.11935544f));
+  EXPECT_EQ(float_bits(out[2]), float_bits(0.0f));
+  dlclose(handle);
+}
+
+}  // namespace
