@@ -3,6 +3,7 @@
 
 #include <math.h>
 
+#include "array_paths.h"
 #include "solve.h"
 
 #if defined(__FAST_MATH__) || defined(__FINITE_MATH_ONLY__) && __FINITE_MATH_ONLY__
@@ -65,13 +66,7 @@ extern "C" int32_t trueanomaly_array(const float *mean_anomalies, int32_t count,
                                      int32_t max_iterations, int32_t tolerance) {
   if (count <= 0) return 0;
   if (mean_anomalies == nullptr || true_anomalies == nullptr) return -1;
-  const float e = cap_eccentricity(eccentricity);
-  for (int32_t i = 0; i < count; ++i) {
-    float result;
-    // Element i is read before output i is written, so in-place use is safe.
-    if (!trueanomaly_solve(mean_anomalies[i], e, max_iterations, tolerance, &result))
-      return -1;
-    true_anomalies[i] = result;
-  }
-  return 0;
+  return convert_array(best_path(), mean_anomalies, count,
+                       cap_eccentricity(eccentricity), true_anomalies,
+                       max_iterations, tolerance);
 }
