@@ -1,0 +1,83 @@
+# The C++, Fortran and Python bindings: their examples and tests. Included
+# from the top-level CMakeLists.txt after the library, examples and tests.
+
+option(TRUEANOMALY_FORTRAN "Build the Fortran example and test when a Fortran compiler is found" ON)
+set(TRUEANOMALY_PYTHON "" CACHE FILEPATH
+    "Python 3 interpreter for the Python and Dask tests (default: /usr/bin/python3, else python3 on PATH)")
+
+if(TRUEANOMALY_FORTRAN)
+  include(CheckLanguage)
+  check_language(Fortran)
+  if(CMAKE_Fortran_COMPILER)
+    enable_language(Fortran)
+    # The module holds interfaces only; this library just builds its .mod.
+    add_library(trueanomaly_fortran STATIC bindings/fortran/trueanomaly.f90)
+    set_target_properties(trueanomaly_fortran PROPERTIES
+      Fortran_MODULE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/fortran-modules")
+    target_include_directories(trueanomaly_fortran INTERFACE
+      "${CMAKE_CURRENT_BINARY_DIR}/fortran-modules")
+    target_link_libraries(trueanomaly_fortran INTERFACE trueanomaly)
+  else()
+    message(STATUS "No Fortran compiler: the Fortran example and test are not built")
+  endif()
+endif()
+
+if(TRUEANOMALY_BUILD_EXAMPLES)
+  add_executable(orbit_cpp examples/cpp/orbit.cpp)
+  target_link_libraries(orbit_cpp PRIVATE trueanomaly::trueanomaly)
+  target_compile_options(orbit_cpp PRIVATE -Wall -Wextra -Wconversion -Werror)
+  if(TARGET trueanomaly_fortran)
+    add_executable(orbit_fortran examples/fortran/orbit.f90)
+    target_link_libraries(orbit_fortran PRIVATE trueanomaly_fortran)
+  endif()
+endif()
+
+if(TRUEANOMALY_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  add_executable(trueanomaly_cpp_tests tests/cpp/test_cpp_binding.cpp)
+  target_link_libraries(trueanomaly_cpp_tests PRIVATE trueanomaly GTest::gtest_main)
+  target_compile_options(trueanomaly_cpp_tests PRIVATE
+    -Wall -Wextra -Wconversion -Wshadow -Wpedantic -Werror)
+  gtest_discover_tests(trueanomaly_cpp_tests TEST_PREFIX cpp. DISCOVERY_TIMEOUT 60)
+
+  if(TARGET trueanomaly_fortran)
+    add_executable(trueanomaly_fortran_test tests/fortran/test_fortran_binding.f90)
+    target_link_libraries(trueanomaly_fortran_test PRIVATE trueanomaly_fortran)
+    add_test(NAME fortran.binding COMMAND trueanomaly_fortran_test)
+  endif()
+
+  if(TRUEANOMALY_BUILD_EXAMPLES)
+    add_test(NAME example.cpp COMMAND orbit_cpp)
+    if(TARGET orbit_fortran)
+      add_test(NAME example.fortran COMMAND orbit_fortran)
+    endif()
+  endif()
+
+  # Python tests exit with 77 (skipped) where numpy or Dask is missing, so the
+  # suite passes on machines without them.
+  if(NOT TRUEANOMALY_PYTHON)
+    if(EXISTS /usr/bin/python3)
+      set(TRUEANOMALY_PYTHON /usr/bin/python3)
+    else()
+      find_program(TRUEANOMALY_PYTHON_FOUND python3)
+      set(TRUEANOMALY_PYTHON "${TRUEANOMALY_PYTHON_FOUND}")
+    endif()
+  endif()
+  if(TRUEANOMALY_PYTHON)
+    set(_python_env
+      "TRUEANOMALY_LIBRARY=$<TARGET_FILE:trueanomaly>"
+      "PYTHONPATH=${CMAKE_CURRENT_SOURCE_DIR}/python"
+      "PYTHONDONTWRITEBYTECODE=1")
+    add_test(NAME python.binding
+             COMMAND "${TRUEANOMALY_PYTHON}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/python/test_trueanomaly.py")
+    add_test(NAME python.dask_catalogue
+             COMMAND "${TRUEANOMALY_PYTHON}" "${CMAKE_CURRENT_SOURCE_DIR}/examples/python/dask_catalogue.py"
+                     200000 --chunk 25000)
+    set_tests_properties(python.binding python.dask_catalogue PROPERTIES
+      ENVIRONMENT "${_python_env}" SKIP_RETURN_CODE 77)
+    set_tests_properties(python.dask_catalogue PROPERTIES TIMEOUT 60)
+  else()
+    message(STATUS "No python3: the Python and Dask tests are not registered")
+  endif()
+endif()
