@@ -19,13 +19,27 @@ bool path_available(Path path);
 // The fastest available path.
 Path best_path();
 
-// Converts in[0 .. count-1] into out[...] with the array entry's semantics
+// Converts in[0 .. count-1] into out[...] on `path`, which must be available,
+// with the array entry's semantics
 // (index order; the first failing element returns -1 with it and later
 // outputs untouched; in-place allowed), after the entry's argument checks:
 // count > 0, both addresses valid, `eccentricity` already capped.
 int32_t convert_array(Path path, const float *in, int32_t count,
                       float eccentricity, float *out, int32_t max_iterations,
                       int32_t tolerance);
+
+// The scalar entry's solve on `path` (eccentricity already capped): the
+// same result as trueanomaly_solve, bit for bit.
+bool solve_one(Path path, float mean_anomaly, float eccentricity,
+               int32_t max_iterations, int32_t tolerance, float *true_anomaly);
+
+// What the entries call: the best path for this CPU, chosen once when the
+// library is loaded. Outside the vector paths' domain (see dispatch.cpp) they
+// run the plain solve.
+int32_t convert_array_best(const float *in, int32_t count, float eccentricity,
+                           float *out, int32_t max_iterations, int32_t tolerance);
+bool solve_one_best(float mean_anomaly, float eccentricity,
+                    int32_t max_iterations, int32_t tolerance, float *true_anomaly);
 
 }  // namespace trueanomaly_detail
 

@@ -55,8 +55,8 @@ using namespace trueanomaly_detail;
 extern "C" float trueanomaly(float mean_anomaly, float eccentricity,
                              int32_t max_iterations, int32_t tolerance) {
   float result;
-  if (!trueanomaly_solve(mean_anomaly, cap_eccentricity(eccentricity),
-                         max_iterations, tolerance, &result))
+  if (!solve_one_best(mean_anomaly, cap_eccentricity(eccentricity),
+                      max_iterations, tolerance, &result))
     return -1.0f;
   return result;
 }
@@ -66,7 +66,7 @@ extern "C" int32_t trueanomaly_array(const float *mean_anomalies, int32_t count,
                                      int32_t max_iterations, int32_t tolerance) {
   if (count <= 0) return 0;
   if (mean_anomalies == nullptr || true_anomalies == nullptr) return -1;
-  return convert_array(best_path(), mean_anomalies, count,
-                       cap_eccentricity(eccentricity), true_anomalies,
-                       max_iterations, tolerance);
+  return convert_array_best(mean_anomalies, count,
+                            cap_eccentricity(eccentricity), true_anomalies,
+                            max_iterations, tolerance);
 }

@@ -1,0 +1,275 @@
+// The solve over W lanes at once, with a rounding test on every value the
+// result depends on, and the array driver that runs it block by block.
+//
+// Each lane follows the plain solve's pattern exactly: the float iterate, the
+// float division and subtraction, the integer step test and the limit test
+// are the same IEEE operations in the same order. Only libm's sin, cos and
+// atan2 are replaced, by vec_math.h's approximations, and only where a
+// rounding test proves that libm's values could not round to a different
+// float. A lane the test cannot decide, or whose inputs leave the proven
+// domain, is redone from scratch by the plain solve.
+//
+// Included by one translation unit per instruction set (anonymous namespace).
+#ifndef TRUEANOMALY_KEPLER_LANES_H
+#define TRUEANOMALY_KEPLER_LANES_H
+
+#include <stdint.h>
+#include <string.h>
+
+#include "solve.h"
+#include "vec_math.h"
+
+namespace trueanomaly_detail {
+namespace {
+
+enum LaneStatus : int32_t { kRunning = 0, kSolved = 1, kFailed = 2, kUndecided = 3 };
+
+// Largest gap between our sin/cos and libm's that the tests allow: ours are
+// within kSinCosError < 2^-45.4 of the truth, libm's are budgeted 4 ulp
+// (< 2^-50) although glibc's own testing shows about 0.55 ulp; 2^-43 leaves
+// another factor 5.
+constexpr double kSinCosSlack = 0x1p-43;
+// Libm's atan2, budgeted 4 ulp of pi (glibc's testing: about 0.55 ulp).
+constexpr double kLibmAtan2Error = 0x1p-49;
+
+// Largest gap between our nu = 2*atan2(y, x) and libm's, for eccentricity e.
+// Our x = sqrt(1-e)*cos(E/2) and y = sqrt(1+e)*sin(E/2) differ from libm's by
+// dx + dy <= (sqrt(1-e) + sqrt(1+e)) * kSinCosSlack + 2 ulp <= D; the point is
+// at least r = sqrt(1-|e|) from the origin, so unless the segment between the
+// two points crosses atan2's branch cut (tested separately), the angle moves
+// by at most (pi/2) * D / (r - D). Add both atan2 errors, double for nu, and
+// take a quarter more for the rounding of this computation itself.
+inline double true_anomaly_slack(double e) {
+  const double d = 2.0 * kSinCosSlack + 0x1p-51;
+  const double r = __builtin_sqrt(1.0 - __builtin_fabs(e));
+  const double theta = 0x1.921fb54442d18p+0 * d / (r - d) + kAtan2Error + kLibmAtan2Error;
+  return 2.0 * theta * 1.25;
+}
+
+// What every element of a call shares, computed once per call.
+struct Orbit {
+  double e, sqrt_1me, sqrt_1pe, nu_slack;
+  int32_t max_iterations, tolerance;
+};
+
+inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tolerance) {
+  const double e = eccentricity;
+  return Orbit{e, __builtin_sqrt(1.0 - e), __builtin_sqrt(e + 1.0), true_anomaly_slack(e),
+               max_iterations, tolerance};
+}
+
+template <int W>
+struct BlockResult {
+  float true_anomaly[W];
+  int32_t status[W];  // LaneStatus
+};
+
+template <class I>
+inline bool any_lane(I mask) {
+  int32_t lanes[sizeof(I) / sizeof(int32_t)];
+  memcpy(lanes, &mask, sizeof lanes);
+  int32_t acc = 0;
+  for (int32_t lane : lanes) acc |= lane;
+  return acc != 0;
+}
+
+// The state of W lanes of the iteration.
+template <int W>
+struct LaneState {
+  typename Lanes<W>::f mean, estimate, previous;
+  typename Lanes<W>::i steps, status, running;
+};
+
+template <int W>
+inline void start_lanes(const float *mean_anomalies, LaneState<W> *st) {
+  typedef typename Lanes<W>::i I;
+  memcpy(&st->mean, mean_anomalies, sizeof st->mean);
+  st->estimate = st->previous = st->mean;
+  st->steps = splat<I>(int32_t{0});
+  st->status = splat<I>(int32_t{kRunning});
+  st->running = splat<I>(int32_t{-1});
+}
+
+// One Newton step and the limit and step tests, on the lanes still running.
+template <int W>
+inline void iterate_lanes(LaneState<W> *st, const Orbit &orbit) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::f F;
+  typedef typename Lanes<W>::i I;
+  typedef typename Lanes<W>::l L;
+  const double e = orbit.e;
+  I running = st->running;
+  const F estimate = st->estimate;
+
+  const D x = __builtin_convertvector(estimate, D);
+  const L in_range = (x >= -kReduceMax) & (x <= kReduceMax);  // false for NaN
+  D s, c;
+  sincos_lanes<W>(in_range ? x : splat<D>(0.0), &s, &c);
+
+  // f = ((E - sin(E)*e) - M) and d = (1 - cos(E)*e) in double, then float,
+  // at both ends of the interval that holds libm's sin and cos. Every
+  // operation is monotonic in sin (or cos), so f and d of libm's values lie
+  // between the two ends.
+  const D mean_d = __builtin_convertvector(st->mean, D);
+  const F f1 = __builtin_convertvector((x - (s - kSinCosSlack) * e) - mean_d, F);
+  const F f2 = __builtin_convertvector((x - (s + kSinCosSlack) * e) - mean_d, F);
+  const F d1 = __builtin_convertvector(1.0 - (c - kSinCosSlack) * e, F);
+  const F d2 = __builtin_convertvector(1.0 - (c + kSinCosSlack) * e, F);
+  const F f_lo = f1 < f2 ? f1 : f2, f_hi = f1 < f2 ? f2 : f1;
+  const F d_lo = d1 < d2 ? d1 : d2, d_hi = d1 < d2 ? d2 : d1;
+  // The quotient is monotonic in f and, for d > 0, in d: its extremes over
+  // the box are at these corners, and E - q is monotonic in q.
+  const F q_hi = f_hi / (f_hi >= 0.0f ? d_lo : d_hi);
+  const F q_lo = f_lo / (f_lo >= 0.0f ? d_hi : d_lo);
+  const F next_lo = estimate - q_hi;
+  const F next_hi = estimate - q_lo;
+  // Compared as bits: equal floats are the same float (-0 is not 0 here).
+  const I decided = __builtin_convertvector(in_range, I) & (d_lo > 0.0f) &
+                    ((I)next_lo == (I)next_hi);
+
+  I status = st->status;
+  status = (running & ~decided) ? splat<I>(int32_t{kUndecided}) : status;
+  running &= decided;
+
+  const F previous = running ? estimate : st->previous;
+  const F next = running ? next_lo : estimate;
+  const I steps = running ? st->steps + 1 : st->steps;
+
+  const I failed = running & (steps >= orbit.max_iterations);
+  status = failed ? splat<I>(int32_t{kFailed}) : status;
+  running &= ~failed;
+
+  // The step test: |trunc(E - E_prev)| > tolerance, NaN never exceeds, a
+  // magnitude of 2^31 or more always does. Out-of-range lanes are zeroed
+  // before the conversion, which is then exact truncation.
+  const F step = next - previous;
+  const F magnitude = (F)((I)step & splat<I>(INT32_MAX));
+  const I is_nan = step != step;
+  const I huge = magnitude >= 2147483648.0f;
+  const I whole = __builtin_convertvector((huge | is_nan) ? splat<F>(0.0f) : magnitude, I);
+  const I exceeds = huge | (~is_nan & (whole > orbit.tolerance));
+  status = (running & ~exceeds) ? splat<I>(int32_t{kSolved}) : status;
+  running &= exceeds;
+
+  st->estimate = next;
+  st->previous = previous;
+  st->steps = steps;
+  st->status = status;
+  st->running = running;
+}
+
+// nu = 2*atan2(sqrt(e+1)*sin(E/2), sqrt(1-e)*cos(E/2)) of the solved lanes,
+// its value tested for rounding the same way; other lanes are left alone.
+template <int W>
+inline void finish_lanes(const LaneState<W> &st, const Orbit &orbit, float *true_anomaly,
+                         int32_t *status_out) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::f F;
+  typedef typename Lanes<W>::i I;
+  typedef typename Lanes<W>::l L;
+  const D half = __builtin_convertvector(st.estimate, D) / 2.0;
+  const L half_ok = (half >= -kReduceMax) & (half <= kReduceMax);
+  D s, c;
+  sincos_lanes<W>(half_ok ? half : splat<D>(0.0), &s, &c);
+  const D xs = orbit.sqrt_1me * c, ys = orbit.sqrt_1pe * s;
+  const D nu = 2.0 * atan2_lanes<W>(ys, xs);
+  const F nu_lo = __builtin_convertvector(nu - orbit.nu_slack, F);
+  const F nu_hi = __builtin_convertvector(nu + orbit.nu_slack, F);
+  // Near the negative x axis libm's point could sit on the other side of
+  // atan2's branch cut, 2*pi away: decide only where (x, y) is clearly off it.
+  const D tiny = splat<D>(0x1p-38);  // well above dx + dy
+  const L off_cut = (ys > tiny) | (ys < -tiny) | (xs > tiny);
+  const I nu_decided = __builtin_convertvector(half_ok & off_cut, I) &
+                       ((I)nu_lo == (I)nu_hi);
+  const I solved = st.status == int32_t{kSolved};
+  const I status = (solved & ~nu_decided) ? splat<I>(int32_t{kUndecided}) : st.status;
+  memcpy(true_anomaly, &nu_lo, sizeof nu_lo);
+  memcpy(status_out, &status, sizeof status);
+}
+
+// Solves K groups of W mean anomalies with one eccentricity (capped, and
+// within eccentricity_in_vector_domain). The groups are independent; running
+// them side by side gives the CPU independent work while each waits on its
+// own chain of dependent operations.
+template <int W, int K>
+inline void solve_lanes(const float *mean_anomalies, const Orbit &orbit,
+                        BlockResult<W * K> *out) {
+  LaneState<W> st[K];
+#pragma GCC unroll 4
+  for (int j = 0; j < K; ++j) start_lanes<W>(mean_anomalies + j * W, &st[j]);
+  bool running;
+  do {
+    running = false;
+#pragma GCC unroll 4
+    for (int j = 0; j < K; ++j) {
+      iterate_lanes<W>(&st[j], orbit);
+      running |= any_lane(st[j].running);
+    }
+  } while (running);
+#pragma GCC unroll 4
+  for (int j = 0; j < K; ++j)
+    finish_lanes<W>(st[j], orbit, out->true_anomaly + j * W, out->status + j * W);
+}
+
+// The array conversion on blocks of K groups of W lanes. Blocks are solved ahead of the
+// stores, but outputs are written strictly in index order and only up to the
+// first element that fails; undecided elements are solved by the plain solve
+// from their original mean anomaly.
+template <int W, int K>
+inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
+                                   float *out, int32_t max_iterations,
+                                   int32_t tolerance) {
+  if (max_iterations <= 1) return -1;  // every element fails after one step
+  const Orbit orbit = make_orbit(e, max_iterations, tolerance);
+  constexpr int32_t B = W * K;
+  for (int32_t base = 0; base < count; base += B) {
+    const int32_t n = count - base < B ? count - base : B;
+    float block[B];
+    if (n == B) {
+      memcpy(block, in + base, sizeof block);
+    } else {
+      // Pad a short block with its last element: the padding then costs no
+      // extra Newton steps, and its results are never stored.
+      for (int32_t k = 0; k < B; ++k) block[k] = in[base + (k < n ? k : n - 1)];
+    }
+    BlockResult<B> r;
+    solve_lanes<W, K>(block, orbit, &r);
+    int32_t all_solved = 1;
+    for (int32_t k = 0; k < B; ++k) all_solved &= r.status[k] == kSolved;
+    if (n == B && all_solved) {
+      memcpy(out + base, r.true_anomaly, sizeof r.true_anomaly);
+      continue;
+    }
+    for (int32_t k = 0; k < n; ++k) {
+      float value = r.true_anomaly[k];
+      if (r.status[k] == kFailed) return -1;
+      if (r.status[k] == kUndecided &&
+          !trueanomaly_solve(block[k], e, max_iterations, tolerance, &value))
+        return -1;
+      out[base + k] = value;
+    }
+  }
+  return 0;
+}
+
+// One element through the lanes (all lanes hold it, so no lane costs extra
+// steps): the scalar entry's fast path.
+template <int W>
+inline bool solve_one_lanes(float mean_anomaly, float e, int32_t max_iterations,
+                            int32_t tolerance, float *true_anomaly) {
+  if (max_iterations <= 1) return false;
+  float block[W];
+  for (float &m : block) m = mean_anomaly;
+  BlockResult<W> r;
+  solve_lanes<W, 1>(block, make_orbit(e, max_iterations, tolerance), &r);
+  if (r.status[0] == kUndecided)
+    return trueanomaly_solve(mean_anomaly, e, max_iterations, tolerance, true_anomaly);
+  if (r.status[0] == kFailed) return false;
+  *true_anomaly = r.true_anomaly[0];
+  return true;
+}
+
+}  // namespace
+}  // namespace trueanomaly_detail
+
+#endif  // TRUEANOMALY_KEPLER_LANES_H

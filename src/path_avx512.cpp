@@ -1,0 +1,18 @@
+// The vectorised path for AVX-512F: lanes of 8 (one zmm of doubles), two
+// groups side by side. Same source as the AVX2 path, compiled with -mavx512f.
+#include "kepler_lanes.h"
+#include "vector_paths.h"
+
+namespace trueanomaly_detail {
+
+int32_t convert_array_avx512(const float *in, int32_t count, float e, float *out,
+                             int32_t max_iterations, int32_t tolerance) {
+  return convert_array_lanes<8, 2>(in, count, e, out, max_iterations, tolerance);
+}
+
+bool solve_one_avx512(float mean_anomaly, float e, int32_t max_iterations,
+                      int32_t tolerance, float *true_anomaly) {
+  return solve_one_lanes<8>(mean_anomaly, e, max_iterations, tolerance, true_anomaly);
+}
+
+}  // namespace trueanomaly_detail

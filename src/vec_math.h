@@ -1,0 +1,117 @@
+// sin, cos and atan2 in double precision over vectors of lanes, for the
+// vectorised array path. Plain IEEE operations only (GCC/Clang vector
+// extensions, no FMA), compiled with -ffp-contract=off, so every lane gives
+// the same bits whatever the vector width or target.
+//
+// These are not libm and need not agree with it bit for bit: the array path
+// uses them with the error bounds below and decides, from those bounds plus a
+// generous bound for libm, whether libm's results could round differently
+// (docs/exactness.md). Bounds are absolute, for the stated domains; they are
+// derived in docs/exactness.md and measured against MPFR by
+// tools/measure_kernels.cpp.
+//
+// Included by one translation unit per instruction set; the anonymous
+// namespace keeps each one's copy apart.
+#ifndef TRUEANOMALY_VEC_MATH_H
+#define TRUEANOMALY_VEC_MATH_H
+
+#include <stdint.h>
+#include <string.h>
+
+namespace trueanomaly_detail {
+namespace {
+
+template <int W>
+struct Lanes {
+  typedef double d __attribute__((vector_size(8 * W)));
+  typedef float f __attribute__((vector_size(4 * W)));
+  typedef int64_t l __attribute__((vector_size(8 * W)));
+  typedef int32_t i __attribute__((vector_size(4 * W)));
+};
+
+template <class V, class T>
+inline V splat(T x) {
+  V v;
+  for (unsigned k = 0; k < sizeof(V) / sizeof(T); ++k) v[k] = x;
+  return v;
+}
+
+template <class D, class L>
+inline D as_double(L bits) { return (D)bits; }
+template <class L, class D>
+inline L as_bits(D x) { return (L)x; }
+
+// Largest |x| the range reduction below is proven for: k = round(x*2/pi)
+// stays below 2^22, so k*P1 (a 31-bit constant) is exact.
+constexpr double kReduceMax = 0x1p22;
+
+// Error bounds, absolute, of the two functions below.
+constexpr double kSinCosError = 0x1.6a09e667f3bcdp-46;  // 2^-45.5
+constexpr double kAtan2Error = 0x1p-48;
+
+// sin(x) and cos(x) for |x| <= kReduceMax, each within kSinCosError.
+//   Reduction: r = x - k*pi/2 by Cody-Waite with pi/2 = P1 + P2. x - k*P1 is
+//   exact (x has 24 significant bits, k*P1 is exact and a multiple of 2^-30,
+//   |result| < 1); k*P2 and the subtraction add at most 2^-62 + 2^-54, and the
+//   tail pi/2 - P1 - P2 contributes k*2^-88: |r - (x - k*pi/2)| < 2^-53.
+//   Polynomials (tools/fit_polynomials.py) on |r| <= pi/4 + 2^-20:
+//   |r + r^3 S(r^2) - sin r| < 2^-46.1, |1 - r^2/2 + r^4 C(r^2) - cos r| < 2^-50.2;
+//   evaluating them in double adds less than 2^-52.
+template <int W>
+inline void sincos_lanes(typename Lanes<W>::d x, typename Lanes<W>::d *s,
+                         typename Lanes<W>::d *c) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::l L;
+  const double shifter = 0x1.8p52;  // adding it rounds |v| < 2^51 to an integer
+  const D t = x * 0x1.45f306dc9c883p-1 + shifter;  // x * 2/pi, rounded
+  const D k = t - shifter;
+  const L quadrant = as_bits<L>(t) & 3;  // k mod 4, two's complement in the low bits
+  const D r = (x - k * 0x1.921fb544p+0) - k * 0x1.0b4611a626331p-34;
+  const D z = r * r;
+  const D ps = -0x1.555555555516bp-3 + z * (0x1.1111110fd3d36p-7 + z * (-0x1.a019fd9b34043p-13 +
+               z * (0x1.71d9a9f2a99dbp-19 + z * -0x1.aa2856dcf72e3p-26)));
+  const D pc = 0x1.5555555555437p-5 + z * (-0x1.6c16c16b614f5p-10 + z * (0x1.a019ff53a5896p-16 +
+               z * (-0x1.27e25f4ae0cd3p-22 + z * 0x1.1c81c2f0e4935p-29)));
+  const D sin_r = r + (r * z) * ps;
+  const D cos_r = (1.0 - 0.5 * z) + (z * z) * pc;
+  // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q], cos x = (cos r, -sin r, -cos r, sin r)[q].
+  const L swap = (quadrant & 1) != 0;
+  const L s_sign = (quadrant & 2) << 62;
+  const L c_sign = ((quadrant + 1) & 2) << 62;
+  *s = as_double<D>(as_bits<L>(swap ? cos_r : sin_r) ^ s_sign);
+  *c = as_double<D>(as_bits<L>(swap ? sin_r : cos_r) ^ c_sign);
+}
+
+// atan2(y, x) within kAtan2Error, for finite x, y with x*x + y*y >= 2^-10.
+//   t = min/max of |x|, |y| in [0, 1]; above tan(pi/8), u = (t-1)/(t+1),
+//   else u = t: |u| <= tan(pi/8) with error < 2^-51.3 and atan's slope <= 1.
+//   Polynomial: |u + u^3 A(u^2) - atan u| < 2^-49.3, evaluation < 2^-53.
+//   Then pi/4 + a, pi/2 - a, pi - a: each constant and result rounded once,
+//   < 2^-50.4 together.
+template <int W>
+inline typename Lanes<W>::d atan2_lanes(typename Lanes<W>::d y, typename Lanes<W>::d x) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::l L;
+  const L sign_bit = splat<L>(INT64_MIN);
+  const D ax = as_double<D>(as_bits<L>(x) & ~sign_bit);
+  const D ay = as_double<D>(as_bits<L>(y) & ~sign_bit);
+  const L swap = ay > ax;
+  const D t = (swap ? ax : ay) / (swap ? ay : ax);  // in [0, 1]
+  const L big = t > 0x1.a827999fcef32p-2;           // tan(pi/8)
+  const D u = (big ? t - 1.0 : t) / (big ? t + 1.0 : splat<D>(1.0));
+  const D z = u * u;
+  const D pa = -0x1.55555555553a4p-2 + z * (0x1.99999998d178ep-3 + z * (-0x1.249248aa79b52p-3 +
+               z * (0x1.c71c382a3d675p-4 + z * (-0x1.74563dfb8deabp-4 +
+               z * (0x1.3a9d983d1717dp-4 + z * (-0x1.0c533a6070b34p-4 +
+               z * (0x1.a76e383b25b2fp-5 + z * -0x1.be2eaac939859p-6)))))));
+  D a = u + (u * z) * pa;                                   // atan(u)
+  a = big ? 0x1.921fb54442d18p-1 + a : a;                   // atan(t) in [0, pi/4]
+  a = swap ? 0x1.921fb54442d18p+0 - a : a;                  // atan(ay/ax) in [0, pi/2]
+  a = as_bits<L>(x) < 0 ? 0x1.921fb54442d18p+1 - a : a;     // [0, pi]
+  return as_double<D>(as_bits<L>(a) | (as_bits<L>(y) & sign_bit));
+}
+
+}  // namespace
+}  // namespace trueanomaly_detail
+
+#endif  // TRUEANOMALY_VEC_MATH_H
