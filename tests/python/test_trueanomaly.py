@@ -1,11 +1,10 @@
 """The Python binding: results, shapes and dtypes, failures, argument
-checks, chunking of large arrays and loading of the library.
+checks and the chunking of large arrays.
 
 Run with TRUEANOMALY_LIBRARY set to the built library and PYTHONPATH=python.
 Exits with 77 (skipped) when numpy is not installed.
 """
 
-import os
 import sys
 import unittest
 
@@ -19,7 +18,7 @@ import trueanomaly as ta
 from trueanomaly import IterationLimitError, trueanomaly, trueanomaly_array
 
 F32 = np.float32
-# Element 2 needs a second step, so a limit of 2 with e = 0.99 fails there.
+# With e = 0.99 and a limit of 2, element 2 needs a second step and fails.
 HARD = [2.0, 2.5, 0.2, 1.0]
 
 
@@ -29,12 +28,9 @@ def bits(a):
 
 class ScalarTest(unittest.TestCase):
     def test_worked_examples(self):
-        for m, e, limit, tol, want in [(1.0, 0.5, 100, 0, "2.0993011"),
-                                       (1.0, 0.9, 2, 1, "2.98286128"),
-                                       (-1.55, 0.99, 100, 0, "-3.07858443"),
-                                       (0.5, 0.995, 100, 0, "2.99281645"),
-                                       (7.0, 0.0, 100, 0, "-5.56637049")]:
-            self.assertEqual(trueanomaly(m, e, limit, tol), float(F32(want)), (m, e))
+        # Swapping the floats or the integers would change these.
+        self.assertEqual(trueanomaly(1.0, 0.9, 2, 1), float(F32("2.98286128")))
+        self.assertEqual(trueanomaly(-1.55, 0.99, 100, 0), float(F32("-3.07858443")))
 
     def test_failure_raises_and_minus_one_radian_does_not(self):
         self.assertEqual(trueanomaly(-1.0, 0.0, 100, 0), -1.0)
@@ -42,11 +38,6 @@ class ScalarTest(unittest.TestCase):
             trueanomaly(0.5, 0.99, 3, 1)
         self.assertIsInstance(caught.exception, ArithmeticError)
         self.assertIn("iteration limit", str(caught.exception))
-        with self.assertRaises(IterationLimitError):
-            trueanomaly(0.0, 0.0, 1, 0)
-
-    def test_nan_is_a_result_not_a_failure(self):
-        self.assertTrue(np.isnan(trueanomaly(float("nan"), 0.5, 10, 0)))
 
 
 class ArrayTest(unittest.TestCase):
@@ -57,17 +48,13 @@ class ArrayTest(unittest.TestCase):
                       grid.astype(F32)[:, ::2],      # strided
                       grid.tolist(),                 # nested lists
                       F32(1.0)]:                     # 0-d
+            before = np.array(given, copy=True)
             out = trueanomaly_array(given, 0.9, 100, 0)
             flat = np.asarray(given, dtype=F32)
-            self.assertEqual(out.dtype, F32)
-            self.assertEqual(out.shape, flat.shape)
+            self.assertEqual((out.dtype, out.shape), (F32, flat.shape))
             want = [trueanomaly(float(m), 0.9, 100, 0) for m in flat.ravel()]
             np.testing.assert_array_equal(bits(out.ravel()), bits(want))
-
-    def test_input_is_left_alone(self):
-        m = np.array([0.5, 1.0, 2.0], dtype=F32)
-        trueanomaly_array(m, 0.5, 100, 0)
-        np.testing.assert_array_equal(m, [0.5, 1.0, 2.0])
+            np.testing.assert_array_equal(np.asarray(given), before)
 
     def test_empty_arrays_keep_their_shape(self):
         for shape in [(0,), (3, 0)]:
@@ -86,12 +73,12 @@ class ArgumentTest(unittest.TestCase):
                 trueanomaly(1.0, 0.5, bad, 0)
             with self.assertRaises(OverflowError):
                 trueanomaly_array([1.0], 0.5, 100, bad)
+        with self.assertRaises(TypeError):
+            trueanomaly_array([1.0], 0.5, 100.0, 0)
         # The extremes are accepted (a negative tolerance is never met).
         self.assertEqual(trueanomaly(1.0, 0.5, np.int64(2**31 - 1), 0), float(F32("2.0993011")))
         with self.assertRaises(IterationLimitError):
             trueanomaly_array([1.0], 0.5, 100, -(2**31))
-        with self.assertRaises(TypeError):
-            trueanomaly_array([1.0], 0.5, 100.0, 0)
 
 
 class ChunkingTest(unittest.TestCase):
@@ -104,29 +91,13 @@ class ChunkingTest(unittest.TestCase):
     def tearDown(self):
         ta._CHUNK = self.saved
 
-    def test_chunks_give_one_calls_results(self):
+    def test_chunks_give_one_calls_results_and_fail_in_a_later_chunk(self):
         m = np.linspace(-7, 7, 11, dtype=F32).reshape(11, 1)
         chunked = trueanomaly_array(m, 0.99, 100, 0)
-        ta._CHUNK = self.saved
-        np.testing.assert_array_equal(bits(chunked), bits(trueanomaly_array(m, 0.99, 100, 0)))
-
-    def test_failure_in_a_later_chunk_raises(self):
         with self.assertRaises(IterationLimitError):
             trueanomaly_array([2.0, 2.5, 2.0, 2.5, 2.0, 2.5, 0.2], 0.99, 2, 0)
-
-
-class LoadingTest(unittest.TestCase):
-    def test_a_bad_library_path_says_how_to_fix_it(self):
-        saved_lib, saved_env = ta._lib, os.environ.get("TRUEANOMALY_LIBRARY")
-        try:
-            ta._lib = None
-            os.environ["TRUEANOMALY_LIBRARY"] = "/nonexistent/libtrueanomaly.so"
-            with self.assertRaisesRegex(OSError, "TRUEANOMALY_LIBRARY"):
-                trueanomaly(1.0, 0.5, 100, 0)
-        finally:
-            ta._lib = saved_lib
-            if saved_env is not None:
-                os.environ["TRUEANOMALY_LIBRARY"] = saved_env
+        ta._CHUNK = self.saved
+        np.testing.assert_array_equal(bits(chunked), bits(trueanomaly_array(m, 0.99, 100, 0)))
 
 
 if __name__ == "__main__":
