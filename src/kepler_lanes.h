@@ -29,33 +29,33 @@ enum LaneStatus : int32_t { kRunning = 0, kSolved = 1, kFailed = 2, kUndecided =
 // (< 2^-50) although glibc's own testing shows about 0.55 ulp; 2^-43 leaves
 // another factor 5.
 constexpr double kSinCosSlack = 0x1p-43;
-// Libm's atan2, budgeted 4 ulp of pi (glibc's testing: about 0.55 ulp).
-constexpr double kLibmAtan2Error = 0x1p-49;
+static_assert(kSinCosError + 0x1p-50 < kSinCosSlack / 4, "sin/cos slack too tight");
 
-// Largest gap between our nu = 2*atan2(y, x) and libm's, for eccentricity e.
-// Our x = sqrt(1-e)*cos(E/2) and y = sqrt(1+e)*sin(E/2) differ from libm's by
-// dx + dy <= (sqrt(1-e) + sqrt(1+e)) * kSinCosSlack + 2 ulp <= D; the point is
-// at least r = sqrt(1-|e|) from the origin, so unless the segment between the
-// two points crosses atan2's branch cut (tested separately), the angle moves
-// by at most (pi/2) * D / (r - D). Add both atan2 errors, double for nu, and
-// take a quarter more for the rounding of this computation itself.
-inline double true_anomaly_slack(double e) {
-  const double d = 2.0 * kSinCosSlack + 0x1p-51;
-  const double r = __builtin_sqrt(1.0 - __builtin_fabs(e));
-  const double theta = 0x1.921fb54442d18p+0 * d / (r - d) + kAtan2Error + kLibmAtan2Error;
-  return 2.0 * theta * 1.25;
-}
+// Largest gap between our nu = 2*atan2(y, x) and libm's. Our
+// x = sqrt(1-e)*cos(E/2) and y = sqrt(1+e)*sin(E/2) differ from libm's by
+// dx + dy <= (sqrt(1-e) + sqrt(1+e)) * kSinCosSlack + 2 ulp < D = 2^-41.95;
+// the exact point is at least r = sqrt(1 - |e|) >= 0.0999999 from the origin
+// (|e| <= 0.99f), so unless the segment between the two points crosses
+// atan2's branch cut (tested separately) the angle moves by at most
+// (pi/2) * D / (r - D) < 3.58e-12. Our atan2 adds kAtan2Error and libm's,
+// budgeted 4 ulp of pi (glibc's testing shows about 0.55 ulp), 2^-49;
+// doubled for nu: 7.17e-12 < 2^-37. 2^-36 leaves a factor 2 for the rounding
+// of nu +- slack and everything else.
+constexpr double kTrueAnomalySlack = 0x1p-36;
+constexpr double kXYSlack = 2.0 * kSinCosSlack + 0x1p-51;
+static_assert(2.0 * (1.5707963267948966 * kXYSlack / (0.0999999 - kXYSlack) + kAtan2Error +
+                     0x1p-49) < kTrueAnomalySlack / 2,
+              "true anomaly slack too tight");
 
 // What every element of a call shares, computed once per call.
 struct Orbit {
-  double e, sqrt_1me, sqrt_1pe, nu_slack;
+  double e, sqrt_1me, sqrt_1pe;
   int32_t max_iterations, tolerance;
 };
 
 inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tolerance) {
   const double e = eccentricity;
-  return Orbit{e, __builtin_sqrt(1.0 - e), __builtin_sqrt(e + 1.0), true_anomaly_slack(e),
-               max_iterations, tolerance};
+  return Orbit{e, __builtin_sqrt(1.0 - e), __builtin_sqrt(e + 1.0), max_iterations, tolerance};
 }
 
 template <int W>
@@ -173,11 +173,11 @@ inline void finish_lanes(const LaneState<W> &st, const Orbit &orbit, float *true
   sincos_lanes<W>(half_ok ? half : splat<D>(0.0), &s, &c);
   const D xs = orbit.sqrt_1me * c, ys = orbit.sqrt_1pe * s;
   const D nu = 2.0 * atan2_lanes<W>(ys, xs);
-  const F nu_lo = __builtin_convertvector(nu - orbit.nu_slack, F);
-  const F nu_hi = __builtin_convertvector(nu + orbit.nu_slack, F);
+  const F nu_lo = __builtin_convertvector(nu - kTrueAnomalySlack, F);
+  const F nu_hi = __builtin_convertvector(nu + kTrueAnomalySlack, F);
   // Near the negative x axis libm's point could sit on the other side of
   // atan2's branch cut, 2*pi away: decide only where (x, y) is clearly off it.
-  const D tiny = splat<D>(0x1p-38);  // well above dx + dy
+  const D tiny = splat<D>(64 * kXYSlack);  // well above dx + dy
   const L off_cut = (ys > tiny) | (ys < -tiny) | (xs > tiny);
   const I nu_decided = __builtin_convertvector(half_ok & off_cut, I) &
                        ((I)nu_lo == (I)nu_hi);
