@@ -50,8 +50,9 @@ class float_range {
  public:
   constexpr float_range() noexcept = default;
   constexpr float_range(T *data, std::size_t size) noexcept : data_(data), size_(size) {}
-  // std::vector, std::array, std::span, C arrays, ... of float. Output ranges
-  // (T = float) bind only to modifiable lvalues.
+  // std::vector, std::array, std::span, C arrays, ... of float. An output
+  // range (T = float) takes a container only as a modifiable lvalue; a view
+  // such as std::span<float> may also be a temporary.
   template <class C,
             class P = decltype(std::data(std::declval<C &>())),
             class = std::enable_if_t<std::is_convertible_v<P, T *> &&
@@ -60,8 +61,9 @@ class float_range {
             class = std::enable_if_t<!std::is_same_v<std::decay_t<C>, float_range>>>
   constexpr float_range(C &&c) noexcept(noexcept(std::data(c)) && noexcept(std::size(c)))
       : data_(std::data(c)), size_(static_cast<std::size_t>(std::size(c))) {
-    static_assert(std::is_const_v<T> || std::is_lvalue_reference_v<C>,
-                  "an output range must not be a temporary");
+    static_assert(std::is_const_v<T> || std::is_lvalue_reference_v<C> ||
+                      std::is_convertible_v<decltype(std::data(std::declval<const C &>())), T *>,
+                  "an output range must not be a temporary container");
   }
   constexpr T *data() const noexcept { return data_; }
   constexpr std::size_t size() const noexcept { return size_; }
