@@ -14,9 +14,14 @@ namespace trueanomaly_detail {
 
 namespace {
 
+// Used by the load-time resolvers, which run before any sanitizer runtime is
+// ready: no instrumentation, and inlined into them.
+#define TRUEANOMALY_RESOLVER_SAFE \
+  __attribute__((always_inline, no_sanitize("address", "undefined", "thread"))) inline
+
 // XCR0 says which register files the OS saves on a context switch: a CPU
 // with AVX is useless to us if the OS does not preserve the wide registers.
-unsigned long long read_xcr0() {
+TRUEANOMALY_RESOLVER_SAFE unsigned long long read_xcr0() {
   unsigned eax, edx;
   __asm__ volatile("xgetbv" : "=a"(eax), "=d"(edx) : "c"(0));
   return (static_cast<unsigned long long>(edx) << 32) | eax;
@@ -27,7 +32,7 @@ struct CpuFeatures {
   bool avx512f = false;
 };
 
-CpuFeatures detect() {
+TRUEANOMALY_RESOLVER_SAFE CpuFeatures detect() {
   CpuFeatures f;
   unsigned a, b, c, d;
   if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
