@@ -64,7 +64,10 @@ if(TRUEANOMALY_BUILD_TESTS)
       set(TRUEANOMALY_PYTHON "${TRUEANOMALY_PYTHON_FOUND}")
     endif()
   endif()
-  if(TRUEANOMALY_PYTHON)
+  if(TRUEANOMALY_SANITIZE)
+    # A sanitized library cannot be loaded into an uninstrumented python3.
+    message(STATUS "Sanitizer build: the Python and Dask tests are not registered")
+  elseif(TRUEANOMALY_PYTHON)
     set(_python_env
       "TRUEANOMALY_LIBRARY=$<TARGET_FILE:trueanomaly>"
       "PYTHONPATH=${CMAKE_CURRENT_SOURCE_DIR}/python"
