@@ -3,7 +3,6 @@
 // The CPU is looked at once, when the library is loaded, through GNU
 // indirect functions: the loader fills in the chosen function, so the
 // library keeps no variable of its own.
-#include <cpuid.h>
 #include <xmmintrin.h>
 
 #include "array_paths.h"
@@ -14,37 +13,38 @@ namespace trueanomaly_detail {
 
 namespace {
 
-// Used by the load-time resolvers, which run before any sanitizer runtime is
-// ready: no instrumentation, and inlined into them.
+enum CpuLevel : int { kPlainCpu = 0, kAvx2Cpu = 1, kAvx512Cpu = 2 };
+
+// The load-time resolvers run before any sanitizer runtime is ready, and at
+// -O0 nothing is inlined unless forced: so no instrumentation, no calls, and
+// cpuid and xgetbv in inline assembly.
 #define TRUEANOMALY_RESOLVER_SAFE \
   __attribute__((always_inline, no_sanitize("address", "undefined", "thread"))) inline
 
-// XCR0 says which register files the OS saves on a context switch: a CPU
-// with AVX is useless to us if the OS does not preserve the wide registers.
-TRUEANOMALY_RESOLVER_SAFE unsigned long long read_xcr0() {
-  unsigned eax, edx;
-  __asm__ volatile("xgetbv" : "=a"(eax), "=d"(edx) : "c"(0));
-  return (static_cast<unsigned long long>(edx) << 32) | eax;
+TRUEANOMALY_RESOLVER_SAFE void cpuid(unsigned leaf, unsigned *regs) {
+  __asm__ volatile("cpuid"
+                   : "=a"(regs[0]), "=b"(regs[1]), "=c"(regs[2]), "=d"(regs[3])
+                   : "a"(leaf), "c"(0u));
 }
 
-struct CpuFeatures {
-  bool avx2 = false;
-  bool avx512f = false;
-};
-
-TRUEANOMALY_RESOLVER_SAFE CpuFeatures detect() {
-  CpuFeatures f;
-  unsigned a, b, c, d;
-  if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
-  if (!(c & bit_OSXSAVE) || !(c & bit_AVX)) return f;
-  const unsigned long long xcr0 = read_xcr0();
-  const bool ymm_saved = (xcr0 & 0x6) == 0x6;    // SSE and AVX state
-  const bool zmm_saved = (xcr0 & 0xe6) == 0xe6;  // plus opmask, ZMM_Hi256, Hi16_ZMM
-  if (__get_cpuid_max(0, nullptr) < 7) return f;
-  __cpuid_count(7, 0, a, b, c, d);
-  f.avx2 = ymm_saved && (b & bit_AVX2);
-  f.avx512f = f.avx2 && zmm_saved && (b & bit_AVX512F);
-  return f;
+// The widest vector path this CPU and OS can run. XCR0 says which register
+// files the OS saves on a context switch: AVX in the CPU is no use unless the
+// OS preserves the wide registers.
+TRUEANOMALY_RESOLVER_SAFE int cpu_level() {
+  unsigned r[4];
+  cpuid(0, r);
+  if (r[0] < 7) return kPlainCpu;
+  cpuid(1, r);
+  const bool osxsave = r[2] & (1u << 27), avx = r[2] & (1u << 28);
+  if (!osxsave || !avx) return kPlainCpu;
+  unsigned xcr0_lo, xcr0_hi;
+  __asm__ volatile("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0u));
+  const bool ymm_saved = (xcr0_lo & 0x6u) == 0x6u;    // SSE and AVX state
+  const bool zmm_saved = (xcr0_lo & 0xe6u) == 0xe6u;  // plus opmask, ZMM_Hi256, Hi16_ZMM
+  cpuid(7, r);
+  const bool avx2 = r[1] & (1u << 5), avx512f = r[1] & (1u << 16);
+  if (!ymm_saved || !avx2) return kPlainCpu;
+  return zmm_saved && avx512f ? kAvx512Cpu : kAvx2Cpu;
 }
 
 // The vector paths assume round-to-nearest, no flush-to-zero, no
@@ -87,18 +87,17 @@ bool solve_one_guarded(float m, float e, int32_t max_iterations, int32_t toleran
 }  // namespace
 
 bool path_available(Path path) {
-  const CpuFeatures f = detect();
   switch (path) {
     case Path::plain: return true;
-    case Path::avx2: return f.avx2;
-    case Path::avx512: return f.avx512f;
+    case Path::avx2: return cpu_level() >= kAvx2Cpu;
+    case Path::avx512: return cpu_level() >= kAvx512Cpu;
   }
   return false;
 }
 
 Path best_path() {
-  const CpuFeatures f = detect();
-  return f.avx512f ? Path::avx512 : f.avx2 ? Path::avx2 : Path::plain;
+  const int level = cpu_level();
+  return level == kAvx512Cpu ? Path::avx512 : level == kAvx2Cpu ? Path::avx2 : Path::plain;
 }
 
 int32_t convert_array(Path path, const float *in, int32_t count, float e, float *out,
@@ -131,20 +130,20 @@ bool solve_one(Path path, float m, float e, int32_t max_iterations, int32_t tole
 // any sanitizer runtime is ready, so they call nothing but inline code.
 extern "C" {
 __attribute__((no_sanitize("address", "undefined", "thread")))
-static trueanomaly_detail::ConvertFn trueanomaly_resolve_convert(void) {
+__attribute__((visibility("hidden"))) trueanomaly_detail::ConvertFn trueanomaly_resolve_convert(void) {
   using namespace trueanomaly_detail;
-  const CpuFeatures f = detect();
-  if (f.avx512f) return convert_guarded<convert_array_avx512>;
-  if (f.avx2) return convert_guarded<convert_array_avx2>;
+  const int level = cpu_level();
+  if (level == kAvx512Cpu) return convert_guarded<convert_array_avx512>;
+  if (level == kAvx2Cpu) return convert_guarded<convert_array_avx2>;
   return convert_plain;
 }
 
 __attribute__((no_sanitize("address", "undefined", "thread")))
-static trueanomaly_detail::SolveOneFn trueanomaly_resolve_solve_one(void) {
+__attribute__((visibility("hidden"))) trueanomaly_detail::SolveOneFn trueanomaly_resolve_solve_one(void) {
   using namespace trueanomaly_detail;
-  const CpuFeatures f = detect();
-  if (f.avx512f) return solve_one_guarded<solve_one_avx512>;
-  if (f.avx2) return solve_one_guarded<solve_one_avx2>;
+  const int level = cpu_level();
+  if (level == kAvx512Cpu) return solve_one_guarded<solve_one_avx512>;
+  if (level == kAvx2Cpu) return solve_one_guarded<solve_one_avx2>;
   return trueanomaly_solve;
 }
 }
