@@ -28,18 +28,11 @@ int32_t convert_array(Path path, const float *in, int32_t count,
                       float eccentricity, float *out, int32_t max_iterations,
                       int32_t tolerance);
 
-// The scalar entry's solve on `path` (eccentricity already capped): the
-// same result as trueanomaly_solve, bit for bit.
-bool solve_one(Path path, float mean_anomaly, float eccentricity,
-               int32_t max_iterations, int32_t tolerance, float *true_anomaly);
-
-// What the entries call: the best path for this CPU, chosen once when the
-// library is loaded. Outside the vector paths' domain (see dispatch.cpp) they
-// run the plain solve.
+// What the array entry calls: the best path for this CPU, chosen once when
+// the library is loaded. Outside the vector paths' domain (see dispatch.cpp)
+// it runs the plain solve.
 int32_t convert_array_best(const float *in, int32_t count, float eccentricity,
                            float *out, int32_t max_iterations, int32_t tolerance);
-bool solve_one_best(float mean_anomaly, float eccentricity,
-                    int32_t max_iterations, int32_t tolerance, float *true_anomaly);
 
 }  // namespace trueanomaly_detail
 

@@ -66,7 +66,6 @@ int32_t convert_plain(const float *in, int32_t count, float e, float *out,
 }
 
 using ConvertFn = int32_t (*)(const float *, int32_t, float, float *, int32_t, int32_t);
-using SolveOneFn = bool (*)(float, float, int32_t, int32_t, float *);
 
 template <ConvertFn vector_path>
 int32_t convert_guarded(const float *in, int32_t count, float e, float *out,
@@ -74,14 +73,6 @@ int32_t convert_guarded(const float *in, int32_t count, float e, float *out,
   if (eccentricity_in_vector_domain(e) && default_fp_environment())
     return vector_path(in, count, e, out, max_iterations, tolerance);
   return convert_plain(in, count, e, out, max_iterations, tolerance);
-}
-
-template <SolveOneFn vector_path>
-bool solve_one_guarded(float m, float e, int32_t max_iterations, int32_t tolerance,
-                       float *result) {
-  if (eccentricity_in_vector_domain(e) && default_fp_environment())
-    return vector_path(m, e, max_iterations, tolerance, result);
-  return trueanomaly_solve(m, e, max_iterations, tolerance, result);
 }
 
 }  // namespace
@@ -112,39 +103,18 @@ int32_t convert_array(Path path, const float *in, int32_t count, float e, float 
   return convert_plain(in, count, e, out, max_iterations, tolerance);
 }
 
-bool solve_one(Path path, float m, float e, int32_t max_iterations, int32_t tolerance,
-               float *result) {
-  switch (path) {
-    case Path::avx2:
-      return solve_one_guarded<solve_one_avx2>(m, e, max_iterations, tolerance, result);
-    case Path::avx512:
-      return solve_one_guarded<solve_one_avx512>(m, e, max_iterations, tolerance, result);
-    case Path::plain: break;
-  }
-  return trueanomaly_solve(m, e, max_iterations, tolerance, result);
-}
-
 }  // namespace trueanomaly_detail
 
-// Load-time resolvers. They run while the loader relocates the library, before
-// any sanitizer runtime is ready, so they call nothing but inline code.
+// Load-time resolver. It runs while the loader relocates the library, before
+// any sanitizer runtime is ready, so it calls nothing but inline code.
 extern "C" {
-__attribute__((no_sanitize("address", "undefined", "thread")))
-__attribute__((visibility("hidden"))) trueanomaly_detail::ConvertFn trueanomaly_resolve_convert(void) {
+__attribute__((no_sanitize("address", "undefined", "thread"), visibility("hidden")))
+trueanomaly_detail::ConvertFn trueanomaly_resolve_convert(void) {
   using namespace trueanomaly_detail;
   const int level = cpu_level();
   if (level == kAvx512Cpu) return convert_guarded<convert_array_avx512>;
   if (level == kAvx2Cpu) return convert_guarded<convert_array_avx2>;
   return convert_plain;
-}
-
-__attribute__((no_sanitize("address", "undefined", "thread")))
-__attribute__((visibility("hidden"))) trueanomaly_detail::SolveOneFn trueanomaly_resolve_solve_one(void) {
-  using namespace trueanomaly_detail;
-  const int level = cpu_level();
-  if (level == kAvx512Cpu) return solve_one_guarded<solve_one_avx512>;
-  if (level == kAvx2Cpu) return solve_one_guarded<solve_one_avx2>;
-  return trueanomaly_solve;
 }
 }
 
@@ -152,6 +122,4 @@ namespace trueanomaly_detail {
 int32_t convert_array_best(const float *in, int32_t count, float e, float *out,
                            int32_t max_iterations, int32_t tolerance)
     __attribute__((ifunc("trueanomaly_resolve_convert")));
-bool solve_one_best(float m, float e, int32_t max_iterations, int32_t tolerance,
-                    float *result) __attribute__((ifunc("trueanomaly_resolve_solve_one")));
 }  // namespace trueanomaly_detail

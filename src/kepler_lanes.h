@@ -252,23 +252,6 @@ inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
   return 0;
 }
 
-// One element through the lanes (all lanes hold it, so no lane costs extra
-// steps): the scalar entry's fast path.
-template <int W>
-inline bool solve_one_lanes(float mean_anomaly, float e, int32_t max_iterations,
-                            int32_t tolerance, float *true_anomaly) {
-  if (max_iterations <= 1) return false;
-  float block[W];
-  for (float &m : block) m = mean_anomaly;
-  BlockResult<W> r;
-  solve_lanes<W, 1>(block, make_orbit(e, max_iterations, tolerance), &r);
-  if (r.status[0] == kUndecided)
-    return trueanomaly_solve(mean_anomaly, e, max_iterations, tolerance, true_anomaly);
-  if (r.status[0] == kFailed) return false;
-  *true_anomaly = r.true_anomaly[0];
-  return true;
-}
-
 }  // namespace
 }  // namespace trueanomaly_detail
 

@@ -1,6 +1,6 @@
 // The vectorised path for AVX2: lanes of 4 (one ymm of doubles), two groups
-// side by side.
-// Compiled with -mavx2 -ffp-contract=off; reached only on CPUs that have it.
+// side by side. Compiled with -mavx2 -ffp-contract=off; reached only on CPUs
+// that have it.
 #include "kepler_lanes.h"
 #include "vector_paths.h"
 
@@ -9,11 +9,6 @@ namespace trueanomaly_detail {
 int32_t convert_array_avx2(const float *in, int32_t count, float e, float *out,
                            int32_t max_iterations, int32_t tolerance) {
   return convert_array_lanes<4, 2>(in, count, e, out, max_iterations, tolerance);
-}
-
-bool solve_one_avx2(float mean_anomaly, float e, int32_t max_iterations,
-                    int32_t tolerance, float *true_anomaly) {
-  return solve_one_lanes<4>(mean_anomaly, e, max_iterations, tolerance, true_anomaly);
 }
 
 }  // namespace trueanomaly_detail

@@ -10,9 +10,4 @@ int32_t convert_array_avx512(const float *in, int32_t count, float e, float *out
   return convert_array_lanes<8, 2>(in, count, e, out, max_iterations, tolerance);
 }
 
-bool solve_one_avx512(float mean_anomaly, float e, int32_t max_iterations,
-                      int32_t tolerance, float *true_anomaly) {
-  return solve_one_lanes<8>(mean_anomaly, e, max_iterations, tolerance, true_anomaly);
-}
-
 }  // namespace trueanomaly_detail

@@ -55,8 +55,10 @@ using namespace trueanomaly_detail;
 extern "C" float trueanomaly(float mean_anomaly, float eccentricity,
                              int32_t max_iterations, int32_t tolerance) {
   float result;
-  if (!solve_one_best(mean_anomaly, cap_eccentricity(eccentricity),
-                      max_iterations, tolerance, &result))
+  // One element gains nothing from the vector paths: their approximations
+  // have no shorter latency than libm's, so the scalar entry is the plain solve.
+  if (!trueanomaly_solve(mean_anomaly, cap_eccentricity(eccentricity),
+                         max_iterations, tolerance, &result))
     return -1.0f;
   return result;
 }

@@ -15,13 +15,8 @@ inline bool eccentricity_in_vector_domain(float e) { return e >= -0.99f && e <= 
 
 int32_t convert_array_avx2(const float *in, int32_t count, float e, float *out,
                            int32_t max_iterations, int32_t tolerance);
-bool solve_one_avx2(float mean_anomaly, float e, int32_t max_iterations,
-                    int32_t tolerance, float *true_anomaly);
-
 int32_t convert_array_avx512(const float *in, int32_t count, float e, float *out,
                              int32_t max_iterations, int32_t tolerance);
-bool solve_one_avx512(float mean_anomaly, float e, int32_t max_iterations,
-                      int32_t tolerance, float *true_anomaly);
 
 }  // namespace trueanomaly_detail
 

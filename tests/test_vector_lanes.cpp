@@ -108,19 +108,4 @@ TEST(VectorLanes, ShortBlocksAndFailuresKeepOrder) {
   }
 }
 
-TEST(VectorLanes, ScalarFormMatchesThePlainSolve) {
-  if (!cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
-  std::mt19937_64 rng(5);
-  std::uniform_real_distribution<float> m(-20.0f, 20.0f), ecc(-0.99f, 0.99f);
-  for (int i = 0; i < 20000; ++i) {
-    const float x = m(rng), e = ecc(rng);
-    const int32_t limit = i % 5 == 0 ? 2 : 50, tolerance = i % 3 == 0 ? 2 : 0;
-    float a = kSentinel, b = kSentinel, c = kSentinel;
-    const bool ok = trueanomaly_solve(x, e, limit, tolerance, &a);
-    ASSERT_EQ(solve_one_lanes<4>(x, e, limit, tolerance, &b), ok) << x << " " << e;
-    ASSERT_EQ(solve_one_lanes<8>(x, e, limit, tolerance, &c), ok) << x << " " << e;
-    ASSERT_TRUE(same_result(a, b) && same_result(a, c)) << x << " " << e;
-  }
-}
-
 }  // namespace
