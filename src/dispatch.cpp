@@ -27,7 +27,7 @@ TRUEANOMALY_RESOLVER_SAFE void cpuid(unsigned leaf, unsigned *regs) {
                    : "a"(leaf), "c"(0u));
 }
 
-// The widest vector path this CPU and OS can run. XCR0 says which register
+// The widest vector path this CPU and OS can run (both need FMA too). XCR0 says which register
 // files the OS saves on a context switch: AVX in the CPU is no use unless the
 // OS preserves the wide registers.
 TRUEANOMALY_RESOLVER_SAFE int cpu_level() {
@@ -35,8 +35,8 @@ TRUEANOMALY_RESOLVER_SAFE int cpu_level() {
   cpuid(0, r);
   if (r[0] < 7) return kPlainCpu;
   cpuid(1, r);
-  const bool osxsave = r[2] & (1u << 27), avx = r[2] & (1u << 28);
-  if (!osxsave || !avx) return kPlainCpu;
+  const bool fma = r[2] & (1u << 12), osxsave = r[2] & (1u << 27), avx = r[2] & (1u << 28);
+  if (!osxsave || !avx || !fma) return kPlainCpu;
   unsigned xcr0_lo, xcr0_hi;
   __asm__ volatile("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0u));
   const bool ymm_saved = (xcr0_lo & 0x6u) == 0x6u;    // SSE and AVX state

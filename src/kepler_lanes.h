@@ -73,17 +73,21 @@ inline bool any_lane(I mask) {
   return acc != 0;
 }
 
-// The state of W lanes of the iteration.
+// The state of W lanes of the iteration. A lane's status is set once, when
+// it stops running, by or-ing in its LaneStatus.
 template <int W>
 struct LaneState {
+  typename Lanes<W>::d mean_d;
   typename Lanes<W>::f mean, estimate, previous;
   typename Lanes<W>::i steps, status, running;
 };
 
 template <int W>
 inline void start_lanes(const float *mean_anomalies, LaneState<W> *st) {
+  typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::i I;
   memcpy(&st->mean, mean_anomalies, sizeof st->mean);
+  st->mean_d = __builtin_convertvector(st->mean, D);
   st->estimate = st->previous = st->mean;
   st->steps = splat<I>(int32_t{0});
   st->status = splat<I>(int32_t{kRunning});
@@ -96,27 +100,28 @@ inline void iterate_lanes(LaneState<W> *st, const Orbit &orbit) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
-  typedef typename Lanes<W>::l L;
   const double e = orbit.e;
   I running = st->running;
+  I status = st->status;
   const F estimate = st->estimate;
 
-  const D x = __builtin_convertvector(estimate, D);
-  const L in_range = (x >= -kReduceMax) & (x <= kReduceMax);  // false for NaN
+  const F reduce_max = splat<F>(static_cast<float>(kReduceMax));
+  const I in_range = (estimate >= -reduce_max) & (estimate <= reduce_max);  // false for NaN
+  const D x = __builtin_convertvector(in_range ? estimate : splat<F>(0.0f), D);
   D s, c;
-  sincos_lanes<W>(in_range ? x : splat<D>(0.0), &s, &c);
+  sincos_lanes<W>(x, &s, &c);
 
   // f = ((E - sin(E)*e) - M) and d = (1 - cos(E)*e) in double, then float,
   // at both ends of the interval that holds libm's sin and cos. Every
   // operation is monotonic in sin (or cos), so f and d of libm's values lie
   // between the two ends.
-  const D mean_d = __builtin_convertvector(st->mean, D);
-  const F f1 = __builtin_convertvector((x - (s - kSinCosSlack) * e) - mean_d, F);
-  const F f2 = __builtin_convertvector((x - (s + kSinCosSlack) * e) - mean_d, F);
+  const F f1 = __builtin_convertvector((x - (s - kSinCosSlack) * e) - st->mean_d, F);
+  const F f2 = __builtin_convertvector((x - (s + kSinCosSlack) * e) - st->mean_d, F);
   const F d1 = __builtin_convertvector(1.0 - (c - kSinCosSlack) * e, F);
   const F d2 = __builtin_convertvector(1.0 - (c + kSinCosSlack) * e, F);
-  const F f_lo = f1 < f2 ? f1 : f2, f_hi = f1 < f2 ? f2 : f1;
-  const F d_lo = d1 < d2 ? d1 : d2, d_hi = d1 < d2 ? d2 : d1;
+  const I f_order = f1 < f2, d_order = d1 < d2;
+  const F f_lo = f_order ? f1 : f2, f_hi = f_order ? f2 : f1;
+  const F d_lo = d_order ? d1 : d2, d_hi = d_order ? d2 : d1;
   // The quotient is monotonic in f and, for d > 0, in d: its extremes over
   // the box are at these corners, and E - q is monotonic in q.
   const F q_hi = f_hi / (f_hi >= 0.0f ? d_lo : d_hi);
@@ -124,31 +129,29 @@ inline void iterate_lanes(LaneState<W> *st, const Orbit &orbit) {
   const F next_lo = estimate - q_hi;
   const F next_hi = estimate - q_lo;
   // Compared as bits: equal floats are the same float (-0 is not 0 here).
-  const I decided = __builtin_convertvector(in_range, I) & (d_lo > 0.0f) &
-                    ((I)next_lo == (I)next_hi);
+  const I decided = in_range & (d_lo > 0.0f) & ((I)next_lo == (I)next_hi);
 
-  I status = st->status;
-  status = (running & ~decided) ? splat<I>(int32_t{kUndecided}) : status;
+  status |= running & ~decided & int32_t{kUndecided};
   running &= decided;
 
   const F previous = running ? estimate : st->previous;
   const F next = running ? next_lo : estimate;
-  const I steps = running ? st->steps + 1 : st->steps;
+  const I steps = st->steps - running;  // running lanes are -1
 
   const I failed = running & (steps >= orbit.max_iterations);
-  status = failed ? splat<I>(int32_t{kFailed}) : status;
+  status |= failed & int32_t{kFailed};
   running &= ~failed;
 
   // The step test: |trunc(E - E_prev)| > tolerance, NaN never exceeds, a
   // magnitude of 2^31 or more always does. Out-of-range lanes are zeroed
   // before the conversion, which is then exact truncation.
   const F step = next - previous;
-  const F magnitude = (F)((I)step & splat<I>(INT32_MAX));
+  const F magnitude = (F)((I)step & INT32_MAX);
   const I is_nan = step != step;
   const I huge = magnitude >= 2147483648.0f;
   const I whole = __builtin_convertvector((huge | is_nan) ? splat<F>(0.0f) : magnitude, I);
   const I exceeds = huge | (~is_nan & (whole > orbit.tolerance));
-  status = (running & ~exceeds) ? splat<I>(int32_t{kSolved}) : status;
+  status |= running & ~exceeds & int32_t{kSolved};
   running &= exceeds;
 
   st->estimate = next;
@@ -166,23 +169,24 @@ inline void finish_lanes(const LaneState<W> &st, const Orbit &orbit, float *true
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
-  typedef typename Lanes<W>::l L;
-  const D half = __builtin_convertvector(st.estimate, D) / 2.0;
-  const L half_ok = (half >= -kReduceMax) & (half <= kReduceMax);
+  const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
+  const I half_ok = (st.estimate >= -reduce_max) & (st.estimate <= reduce_max);
+  const D half = __builtin_convertvector(half_ok ? st.estimate : splat<F>(0.0f), D) / 2.0;
   D s, c;
-  sincos_lanes<W>(half_ok ? half : splat<D>(0.0), &s, &c);
+  sincos_lanes<W>(half, &s, &c);
   const D xs = orbit.sqrt_1me * c, ys = orbit.sqrt_1pe * s;
   const D nu = 2.0 * atan2_lanes<W>(ys, xs);
   const F nu_lo = __builtin_convertvector(nu - kTrueAnomalySlack, F);
   const F nu_hi = __builtin_convertvector(nu + kTrueAnomalySlack, F);
   // Near the negative x axis libm's point could sit on the other side of
-  // atan2's branch cut, 2*pi away: decide only where (x, y) is clearly off it.
-  const D tiny = splat<D>(64 * kXYSlack);  // well above dx + dy
-  const L off_cut = (ys > tiny) | (ys < -tiny) | (xs > tiny);
-  const I nu_decided = __builtin_convertvector(half_ok & off_cut, I) &
-                       ((I)nu_lo == (I)nu_hi);
-  const I solved = st.status == int32_t{kSolved};
-  const I status = (solved & ~nu_decided) ? splat<I>(int32_t{kUndecided}) : st.status;
+  // atan2's branch cut, where nu jumps by 4*pi: decide only where |nu| is
+  // below 6.2831845f = 2*pi - 7.8e-7, i.e. (x, y) at least
+  // 0.0999 * sin(3.9e-7) > 2^-25 from that axis, far more than dx + dy.
+  const F abs_nu = (F)((I)nu_lo & INT32_MAX);
+  const I off_cut = abs_nu < 6.2831845f;
+  const I nu_decided = half_ok & off_cut & ((I)nu_lo == (I)nu_hi);
+  const I undecided = (st.status == int32_t{kSolved}) & ~nu_decided;
+  const I status = undecided ? splat<I>(int32_t{kUndecided}) : st.status;
   memcpy(true_anomaly, &nu_lo, sizeof nu_lo);
   memcpy(status_out, &status, sizeof status);
 }

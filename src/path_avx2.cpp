@@ -1,5 +1,5 @@
 // The vectorised path for AVX2: lanes of 4 (one ymm of doubles), two groups
-// side by side. Compiled with -mavx2 -ffp-contract=off; reached only on CPUs
+// side by side. Compiled with -mavx2 -mfma -ffp-contract=off; reached only on CPUs
 // that have it.
 #include "kepler_lanes.h"
 #include "vector_paths.h"

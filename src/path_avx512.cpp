@@ -1,5 +1,5 @@
 // The vectorised path for AVX-512F: lanes of 8 (one zmm of doubles), two
-// groups side by side. Same source as the AVX2 path, compiled with -mavx512f.
+// groups side by side. Same source as the AVX2 path, compiled with -mavx512f -mfma.
 #include "kepler_lanes.h"
 #include "vector_paths.h"
 

@@ -1,7 +1,6 @@
 // sin, cos and atan2 in double precision over vectors of lanes, for the
-// vectorised array path. Plain IEEE operations only (GCC/Clang vector
-// extensions, no FMA), compiled with -ffp-contract=off, so every lane gives
-// the same bits whatever the vector width or target.
+// vectorised array path: GCC/Clang vector extensions, compiled with
+// -ffp-contract=off, and fused multiply-adds only where mul_add asks for one.
 //
 // These are not libm and need not agree with it bit for bit: the array path
 // uses them with the error bounds below and decides, from those bounds plus a
@@ -15,6 +14,7 @@
 #ifndef TRUEANOMALY_VEC_MATH_H
 #define TRUEANOMALY_VEC_MATH_H
 
+#include <immintrin.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -41,6 +41,40 @@ inline D as_double(L bits) { return (D)bits; }
 template <class L, class D>
 inline L as_bits(D x) { return (L)x; }
 
+// a*b + c, fused (one rounding) where the target has FMA, else two roundings.
+// The bounds below allow for two. Vectors wider than the target's registers
+// are fused piece by piece.
+template <class D>
+__attribute__((always_inline)) inline D mul_add(D a, D b, D c) {
+#if defined(__AVX512F__)
+  if constexpr (sizeof(D) == sizeof(__m512d))
+    return (D)_mm512_fmadd_pd((__m512d)a, (__m512d)b, (__m512d)c);
+#endif
+#if defined(__FMA__)
+  if constexpr (sizeof(D) == sizeof(__m256d))
+    return (D)_mm256_fmadd_pd((__m256d)a, (__m256d)b, (__m256d)c);
+  if constexpr (sizeof(D) > sizeof(__m256d)) {
+    constexpr unsigned n = sizeof(D) / sizeof(__m256d);
+    __m256d x[n], y[n], z[n];
+    memcpy(x, &a, sizeof a);
+    memcpy(y, &b, sizeof b);
+    memcpy(z, &c, sizeof c);
+    for (unsigned k = 0; k < n; ++k) x[k] = _mm256_fmadd_pd(x[k], y[k], z[k]);
+    memcpy(&a, x, sizeof a);
+    return a;
+  }
+#endif
+  return a * b + c;  // not contracted: -ffp-contract=off
+}
+
+// c0 + z*(c1 + z*(c2 + ...)) by Horner's rule.
+template <class D>
+inline D poly(D, double c) { return splat<D>(c); }
+template <class D, class... C>
+inline D poly(D z, double c0, C... rest) {
+  return mul_add(z, poly(z, rest...), splat<D>(c0));
+}
+
 // Largest |x| the range reduction below is proven for: k = round(x*2/pi)
 // stays below 2^22, so k*P1 (a 31-bit constant) is exact.
 constexpr double kReduceMax = 0x1p22;
@@ -52,30 +86,32 @@ constexpr double kAtan2Error = 0x1p-48;
 // sin(x) and cos(x) for |x| <= kReduceMax, each within kSinCosError.
 //   Reduction: r = x - k*pi/2 by Cody-Waite with pi/2 = P1 + P2. x - k*P1 is
 //   exact (x has 24 significant bits, k*P1 is exact and a multiple of 2^-30,
-//   |result| < 1); k*P2 and the subtraction add at most 2^-62 + 2^-54, and the
-//   tail pi/2 - P1 - P2 contributes k*2^-88: |r - (x - k*pi/2)| < 2^-53.
+//   |result| < 1), fused or not; k*P2 and the subtraction add at most
+//   2^-62 + 2^-54, and the tail pi/2 - P1 - P2 contributes k*2^-88:
+//   |r - (x - k*pi/2)| < 2^-53.
 //   Polynomials (tools/fit_polynomials.py) on |r| <= pi/4 + 2^-20:
 //   |r + r^3 S(r^2) - sin r| < 2^-46.1, |1 - r^2/2 + r^4 C(r^2) - cos r| < 2^-50.2;
 //   evaluating them in double adds less than 2^-52.
 template <int W>
-inline void sincos_lanes(typename Lanes<W>::d x, typename Lanes<W>::d *s,
+__attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::d x, typename Lanes<W>::d *s,
                          typename Lanes<W>::d *c) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::l L;
   const double shifter = 0x1.8p52;  // adding it rounds |v| < 2^51 to an integer
-  const D t = x * 0x1.45f306dc9c883p-1 + shifter;  // x * 2/pi, rounded
+  const D t = mul_add(x, splat<D>(0x1.45f306dc9c883p-1), splat<D>(shifter));  // x*2/pi
   const D k = t - shifter;
   const L quadrant = as_bits<L>(t) & 3;  // k mod 4, two's complement in the low bits
-  const D r = (x - k * 0x1.921fb544p+0) - k * 0x1.0b4611a626331p-34;
+  const D r = mul_add(k, splat<D>(-0x1.0b4611a626331p-34),
+                      mul_add(k, splat<D>(-0x1.921fb544p+0), x));
   const D z = r * r;
-  const D ps = -0x1.555555555516bp-3 + z * (0x1.1111110fd3d36p-7 + z * (-0x1.a019fd9b34043p-13 +
-               z * (0x1.71d9a9f2a99dbp-19 + z * -0x1.aa2856dcf72e3p-26)));
-  const D pc = 0x1.5555555555437p-5 + z * (-0x1.6c16c16b614f5p-10 + z * (0x1.a019ff53a5896p-16 +
-               z * (-0x1.27e25f4ae0cd3p-22 + z * 0x1.1c81c2f0e4935p-29)));
-  const D sin_r = r + (r * z) * ps;
-  const D cos_r = (1.0 - 0.5 * z) + (z * z) * pc;
+  const D ps = poly(z, -0x1.555555555516bp-3, 0x1.1111110fd3d36p-7, -0x1.a019fd9b34043p-13,
+                    0x1.71d9a9f2a99dbp-19, -0x1.aa2856dcf72e3p-26);
+  const D pc = poly(z, 0x1.5555555555437p-5, -0x1.6c16c16b614f5p-10, 0x1.a019ff53a5896p-16,
+                    -0x1.27e25f4ae0cd3p-22, 0x1.1c81c2f0e4935p-29);
+  const D sin_r = mul_add(r * z, ps, r);
+  const D cos_r = mul_add(z * z, pc, 1.0 - 0.5 * z);
   // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q], cos x = (cos r, -sin r, -cos r, sin r)[q].
-  const L swap = (quadrant & 1) != 0;
+  const L swap = -(quadrant & 1);  // all ones or zero
   const L s_sign = (quadrant & 2) << 62;
   const L c_sign = ((quadrant + 1) & 2) << 62;
   *s = as_double<D>(as_bits<L>(swap ? cos_r : sin_r) ^ s_sign);
@@ -89,7 +125,8 @@ inline void sincos_lanes(typename Lanes<W>::d x, typename Lanes<W>::d *s,
 //   Then pi/4 + a, pi/2 - a, pi - a: each constant and result rounded once,
 //   < 2^-50.4 together.
 template <int W>
-inline typename Lanes<W>::d atan2_lanes(typename Lanes<W>::d y, typename Lanes<W>::d x) {
+__attribute__((always_inline)) inline typename Lanes<W>::d atan2_lanes(typename Lanes<W>::d y,
+                                                                    typename Lanes<W>::d x) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::l L;
   const L sign_bit = splat<L>(INT64_MIN);
@@ -100,11 +137,10 @@ inline typename Lanes<W>::d atan2_lanes(typename Lanes<W>::d y, typename Lanes<W
   const L big = t > 0x1.a827999fcef32p-2;           // tan(pi/8)
   const D u = (big ? t - 1.0 : t) / (big ? t + 1.0 : splat<D>(1.0));
   const D z = u * u;
-  const D pa = -0x1.55555555553a4p-2 + z * (0x1.99999998d178ep-3 + z * (-0x1.249248aa79b52p-3 +
-               z * (0x1.c71c382a3d675p-4 + z * (-0x1.74563dfb8deabp-4 +
-               z * (0x1.3a9d983d1717dp-4 + z * (-0x1.0c533a6070b34p-4 +
-               z * (0x1.a76e383b25b2fp-5 + z * -0x1.be2eaac939859p-6)))))));
-  D a = u + (u * z) * pa;                                   // atan(u)
+  const D pa = poly(z, -0x1.55555555553a4p-2, 0x1.99999998d178ep-3, -0x1.249248aa79b52p-3,
+                    0x1.c71c382a3d675p-4, -0x1.74563dfb8deabp-4, 0x1.3a9d983d1717dp-4,
+                    -0x1.0c533a6070b34p-4, 0x1.a76e383b25b2fp-5, -0x1.be2eaac939859p-6);
+  D a = mul_add(u * z, pa, u);                              // atan(u)
   a = big ? 0x1.921fb54442d18p-1 + a : a;                   // atan(t) in [0, pi/4]
   a = swap ? 0x1.921fb54442d18p+0 - a : a;                  // atan(ay/ax) in [0, pi/2]
   a = as_bits<L>(x) < 0 ? 0x1.921fb54442d18p+1 - a : a;     // [0, pi]
