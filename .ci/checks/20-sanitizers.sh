@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Sanitizers. An ASan+UBSan build (-fno-sanitize-recover=all: the first
+# report fails the run) runs the whole test suite; a TSan build runs the
+# entries from several threads at once on shared inputs.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+source .ci/lib.sh
+ci_install g++ clang cmake ninja-build libgtest-dev
+
+export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+# Sanitized code runs several times slower: a smaller differential count.
+export TRUEANOMALY_DIFFERENTIAL_INPUTS=${TRUEANOMALY_DIFFERENTIAL_INPUTS:-300000}
+
+echo "--- ASan + UBSan, whole suite"
+dir=build-ci/asan-ubsan
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTRUEANOMALY_SANITIZE=address,undefined >/dev/null
+cmake --build "$dir" -j2
+ctest --test-dir "$dir" --output-on-failure -j2 --timeout 900 --no-tests=error
+
+echo "--- TSan, concurrent calls"
+dir=build-ci/tsan
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DTRUEANOMALY_SANITIZE=thread -DTRUEANOMALY_BUILD_EXAMPLES=OFF >/dev/null
+cmake --build "$dir" -j2 --target trueanomaly_model_tests
+ctest --test-dir "$dir" --output-on-failure --timeout 600 --no-tests=error -R 'Threads\.'
