@@ -87,7 +87,7 @@ inline void start_lanes(const float *mean_anomalies, LaneState<W> *st) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::i I;
   memcpy(&st->mean, mean_anomalies, sizeof st->mean);
-  st->mean_d = __builtin_convertvector(st->mean, D);
+  st->mean_d = widen<D>(st->mean);
   st->estimate = st->previous = st->mean;
   st->steps = splat<I>(int32_t{0});
   st->status = splat<I>(int32_t{kRunning});
@@ -107,7 +107,7 @@ inline void iterate_lanes(LaneState<W> *st, const Orbit &orbit) {
 
   const F reduce_max = splat<F>(static_cast<float>(kReduceMax));
   const I in_range = (estimate >= -reduce_max) & (estimate <= reduce_max);  // false for NaN
-  const D x = __builtin_convertvector(in_range ? estimate : splat<F>(0.0f), D);
+  const D x = widen<D>(in_range ? estimate : splat<F>(0.0f));
   D s, c;
   sincos_lanes<W>(x, &s, &c);
 
@@ -115,10 +115,10 @@ inline void iterate_lanes(LaneState<W> *st, const Orbit &orbit) {
   // at both ends of the interval that holds libm's sin and cos. Every
   // operation is monotonic in sin (or cos), so f and d of libm's values lie
   // between the two ends.
-  const F f1 = __builtin_convertvector((x - (s - kSinCosSlack) * e) - st->mean_d, F);
-  const F f2 = __builtin_convertvector((x - (s + kSinCosSlack) * e) - st->mean_d, F);
-  const F d1 = __builtin_convertvector(1.0 - (c - kSinCosSlack) * e, F);
-  const F d2 = __builtin_convertvector(1.0 - (c + kSinCosSlack) * e, F);
+  const F f1 = narrow<F>((x - (s - kSinCosSlack) * e) - st->mean_d);
+  const F f2 = narrow<F>((x - (s + kSinCosSlack) * e) - st->mean_d);
+  const F d1 = narrow<F>(1.0 - (c - kSinCosSlack) * e);
+  const F d2 = narrow<F>(1.0 - (c + kSinCosSlack) * e);
   const I f_order = f1 < f2, d_order = d1 < d2;
   const F f_lo = f_order ? f1 : f2, f_hi = f_order ? f2 : f1;
   const F d_lo = d_order ? d1 : d2, d_hi = d_order ? d2 : d1;
@@ -171,13 +171,13 @@ inline void finish_lanes(const LaneState<W> &st, const Orbit &orbit, float *true
   typedef typename Lanes<W>::i I;
   const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
   const I half_ok = (st.estimate >= -reduce_max) & (st.estimate <= reduce_max);
-  const D half = __builtin_convertvector(half_ok ? st.estimate : splat<F>(0.0f), D) / 2.0;
+  const D half = widen<D>(half_ok ? st.estimate : splat<F>(0.0f)) / 2.0;
   D s, c;
   sincos_lanes<W>(half, &s, &c);
   const D xs = orbit.sqrt_1me * c, ys = orbit.sqrt_1pe * s;
   const D nu = 2.0 * atan2_lanes<W>(ys, xs);
-  const F nu_lo = __builtin_convertvector(nu - kTrueAnomalySlack, F);
-  const F nu_hi = __builtin_convertvector(nu + kTrueAnomalySlack, F);
+  const F nu_lo = narrow<F>(nu - kTrueAnomalySlack);
+  const F nu_hi = narrow<F>(nu + kTrueAnomalySlack);
   // Near the negative x axis libm's point could sit on the other side of
   // atan2's branch cut, where nu jumps by 4*pi: decide only where |nu| is
   // below 6.2831845f = 2*pi - 7.8e-7, i.e. (x, y) at least

@@ -67,12 +67,53 @@ __attribute__((always_inline)) inline D mul_add(D a, D b, D c) {
   return a * b + c;  // not contracted: -ffp-contract=off
 }
 
-// c0 + z*(c1 + z*(c2 + ...)) by Horner's rule.
+// Float lanes to double and back (rounding to nearest: the caller's mode is
+// checked before any vector path runs), as single instructions where GCC
+// would otherwise split the conversion in halves.
+template <class D, class F>
+__attribute__((always_inline)) inline D widen(F x) {
+#if defined(__AVX512F__)
+  if constexpr (sizeof(F) == sizeof(__m256)) return (D)_mm512_cvtps_pd((__m256)x);
+#endif
+#if defined(__AVX__)
+  if constexpr (sizeof(F) == sizeof(__m128)) return (D)_mm256_cvtps_pd((__m128)x);
+#endif
+  return __builtin_convertvector(x, D);
+}
+
+template <class F, class D>
+__attribute__((always_inline)) inline F narrow(D x) {
+#if defined(__AVX512F__)
+  if constexpr (sizeof(D) == sizeof(__m512d)) return (F)_mm512_cvtpd_ps((__m512d)x);
+#endif
+#if defined(__AVX__)
+  if constexpr (sizeof(D) == sizeof(__m256d)) return (F)_mm256_cvtpd_ps((__m256d)x);
+#endif
+  return __builtin_convertvector(x, F);
+}
+
+// c0 + c1*z + ... + c4*z^4 and c0 + ... + c8*z^8 by Estrin's scheme: the
+// same terms as Horner's rule in a shorter chain of dependent operations.
 template <class D>
-inline D poly(D, double c) { return splat<D>(c); }
-template <class D, class... C>
-inline D poly(D z, double c0, C... rest) {
-  return mul_add(z, poly(z, rest...), splat<D>(c0));
+__attribute__((always_inline)) inline D poly4(D z, D z2, double c0, double c1, double c2,
+                                              double c3, double c4) {
+  const D p01 = mul_add(z, splat<D>(c1), splat<D>(c0));
+  const D p23 = mul_add(z, splat<D>(c3), splat<D>(c2));
+  return mul_add(z2, mul_add(z2, splat<D>(c4), p23), p01);
+}
+
+template <class D>
+__attribute__((always_inline)) inline D poly8(D z, double c0, double c1, double c2, double c3,
+                                              double c4, double c5, double c6, double c7,
+                                              double c8) {
+  const D z2 = z * z, z4 = z2 * z2;
+  const D p01 = mul_add(z, splat<D>(c1), splat<D>(c0));
+  const D p23 = mul_add(z, splat<D>(c3), splat<D>(c2));
+  const D p45 = mul_add(z, splat<D>(c5), splat<D>(c4));
+  const D p67 = mul_add(z, splat<D>(c7), splat<D>(c6));
+  const D p03 = mul_add(z2, p23, p01);
+  const D p47 = mul_add(z2, p67, p45);
+  return mul_add(z4, mul_add(z4, splat<D>(c8), p47), p03);
 }
 
 // Largest |x| the range reduction below is proven for: k = round(x*2/pi)
@@ -103,13 +144,13 @@ __attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::d x, 
   const L quadrant = as_bits<L>(t) & 3;  // k mod 4, two's complement in the low bits
   const D r = mul_add(k, splat<D>(-0x1.0b4611a626331p-34),
                       mul_add(k, splat<D>(-0x1.921fb544p+0), x));
-  const D z = r * r;
-  const D ps = poly(z, -0x1.555555555516bp-3, 0x1.1111110fd3d36p-7, -0x1.a019fd9b34043p-13,
-                    0x1.71d9a9f2a99dbp-19, -0x1.aa2856dcf72e3p-26);
-  const D pc = poly(z, 0x1.5555555555437p-5, -0x1.6c16c16b614f5p-10, 0x1.a019ff53a5896p-16,
-                    -0x1.27e25f4ae0cd3p-22, 0x1.1c81c2f0e4935p-29);
+  const D z = r * r, z2 = z * z;
+  const D ps = poly4(z, z2, -0x1.555555555516bp-3, 0x1.1111110fd3d36p-7, -0x1.a019fd9b34043p-13,
+                     0x1.71d9a9f2a99dbp-19, -0x1.aa2856dcf72e3p-26);
+  const D pc = poly4(z, z2, 0x1.5555555555437p-5, -0x1.6c16c16b614f5p-10, 0x1.a019ff53a5896p-16,
+                     -0x1.27e25f4ae0cd3p-22, 0x1.1c81c2f0e4935p-29);
   const D sin_r = mul_add(r * z, ps, r);
-  const D cos_r = mul_add(z * z, pc, 1.0 - 0.5 * z);
+  const D cos_r = mul_add(z2, pc, 1.0 - 0.5 * z);
   // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q], cos x = (cos r, -sin r, -cos r, sin r)[q].
   const L swap = -(quadrant & 1);  // all ones or zero
   const L s_sign = (quadrant & 2) << 62;
@@ -119,8 +160,11 @@ __attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::d x, 
 }
 
 // atan2(y, x) within kAtan2Error, for finite x, y with x*x + y*y >= 2^-10.
-//   t = min/max of |x|, |y| in [0, 1]; above tan(pi/8), u = (t-1)/(t+1),
-//   else u = t: |u| <= tan(pi/8) with error < 2^-51.3 and atan's slope <= 1.
+//   With n = min(|x|, |y|) and m = max(|x|, |y|), t = n/m is in [0, 1]; above
+//   tan(pi/8), atan(t) = pi/4 + atan(u) with u = (n - m)/(n + m), else u = n/m:
+//   |u| <= tan(pi/8) (the test n > tan(pi/8)*m errs only within 2^-51 of the
+//   switch, inside the polynomial's range), relative error < 3.1 * 2^-53, so
+//   < 2^-52.3 in u, and atan's slope is at most 1.
 //   Polynomial: |u + u^3 A(u^2) - atan u| < 2^-49.3, evaluation < 2^-53.
 //   Then pi/4 + a, pi/2 - a, pi - a: each constant and result rounded once,
 //   < 2^-50.4 together.
@@ -133,13 +177,13 @@ __attribute__((always_inline)) inline typename Lanes<W>::d atan2_lanes(typename 
   const D ax = as_double<D>(as_bits<L>(x) & ~sign_bit);
   const D ay = as_double<D>(as_bits<L>(y) & ~sign_bit);
   const L swap = ay > ax;
-  const D t = (swap ? ax : ay) / (swap ? ay : ax);  // in [0, 1]
-  const L big = t > 0x1.a827999fcef32p-2;           // tan(pi/8)
-  const D u = (big ? t - 1.0 : t) / (big ? t + 1.0 : splat<D>(1.0));
+  const D n = swap ? ax : ay, m = swap ? ay : ax;
+  const L big = n > 0x1.a827999fcef32p-2 * m;  // tan(pi/8)
+  const D u = (big ? n - m : n) / (big ? n + m : m);
   const D z = u * u;
-  const D pa = poly(z, -0x1.55555555553a4p-2, 0x1.99999998d178ep-3, -0x1.249248aa79b52p-3,
-                    0x1.c71c382a3d675p-4, -0x1.74563dfb8deabp-4, 0x1.3a9d983d1717dp-4,
-                    -0x1.0c533a6070b34p-4, 0x1.a76e383b25b2fp-5, -0x1.be2eaac939859p-6);
+  const D pa = poly8(z, -0x1.55555555553a4p-2, 0x1.99999998d178ep-3, -0x1.249248aa79b52p-3,
+                     0x1.c71c382a3d675p-4, -0x1.74563dfb8deabp-4, 0x1.3a9d983d1717dp-4,
+                     -0x1.0c533a6070b34p-4, 0x1.a76e383b25b2fp-5, -0x1.be2eaac939859p-6);
   D a = mul_add(u * z, pa, u);                              // atan(u)
   a = big ? 0x1.921fb54442d18p-1 + a : a;                   // atan(t) in [0, pi/4]
   a = swap ? 0x1.921fb54442d18p+0 - a : a;                  // atan(ay/ax) in [0, pi/2]
