@@ -4,6 +4,6 @@
 set -e
 cd "$(dirname "$0")/.."
 out="${TMPDIR:-/tmp}/measure_kernels"
-g++ -O2 -mavx2 -ffp-contract=off -fno-fast-math -frounding-math -Wno-psabi -std=c++17 -Isrc \
+g++ -O2 -mavx2 -mfma -ffp-contract=off -fno-fast-math -frounding-math -Wno-psabi -std=c++17 -Isrc \
   tools/measure_kernels.cpp -lmpfr -lgmp -o "$out"
 exec "$out" "$@"
