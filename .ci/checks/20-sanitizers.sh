@@ -7,11 +7,11 @@ cd "$(dirname "$0")/../.."
 source .ci/lib.sh
 ci_install g++ clang cmake ninja-build libgtest-dev
 
-export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1
+export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 # Sanitized code runs several times slower: a smaller differential count.
-export TRUEANOMALY_DIFFERENTIAL_INPUTS=${TRUEANOMALY_DIFFERENTIAL_INPUTS:-300000}
+export TRUEANOMALY_DIFFERENTIAL_INPUTS=${TRUEANOMALY_DIFFERENTIAL_INPUTS:-1000000}
 
 echo "--- ASan + UBSan, whole suite"
 dir=build-ci/asan-ubsan
@@ -20,10 +20,12 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$dir" -j2
 ctest --test-dir "$dir" --output-on-failure -j2 --timeout 900 --no-tests=error
 
+# gcc: clang 14 instruments even a no_sanitize("thread") function's entry,
+# and the library's load-time path resolver runs before the TSan runtime.
 echo "--- TSan, concurrent calls"
 dir=build-ci/tsan
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
   -DTRUEANOMALY_SANITIZE=thread -DTRUEANOMALY_BUILD_EXAMPLES=OFF >/dev/null
 cmake --build "$dir" -j2 --target trueanomaly_model_tests
 ctest --test-dir "$dir" --output-on-failure --timeout 600 --no-tests=error -R 'Threads\.'

@@ -23,7 +23,7 @@ rm -rf "$dir/corpus" "$dir/artifacts"
 mkdir -p "$dir/corpus" "$dir/artifacts"
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-if ! "$dir/trueanomaly_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+if ! "$dir/fuzz/trueanomaly_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
      -print_final_stats=1 -artifact_prefix="$dir/artifacts/" \
      "$dir/corpus" fuzz/seeds fuzz/regressions; then
   echo "The fuzzer found a failing input: $(ls "$dir/artifacts")"
