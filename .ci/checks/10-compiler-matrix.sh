@@ -10,7 +10,7 @@ source .ci/lib.sh
 ci_install g++ clang cmake ninja-build libgtest-dev
 
 # A smaller differential count per build than the main test run.
-export TRUEANOMALY_DIFFERENTIAL_INPUTS=${TRUEANOMALY_DIFFERENTIAL_INPUTS:-400000}
+export TRUEANOMALY_DIFFERENTIAL_INPUTS=${TRUEANOMALY_DIFFERENTIAL_INPUTS:-1000000}
 root=build-ci/matrix
 mkdir -p "$root"
 for compiler in gcc clang; do
