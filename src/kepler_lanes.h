@@ -226,8 +226,9 @@ inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
   if (max_iterations <= 1) return -1;  // every element fails after one step
   const Orbit orbit = make_orbit(e, max_iterations, tolerance);
   constexpr int32_t B = W * K;
-  for (int32_t base = 0; base < count; base += B) {
-    const int32_t n = count - base < B ? count - base : B;
+  // base is 64-bit: with count near INT32_MAX, base + B would overflow int32_t.
+  for (int64_t base = 0; base < count; base += B) {
+    const int32_t n = count - base < B ? static_cast<int32_t>(count - base) : B;
     float block[B];
     if (n == B) {
       memcpy(block, in + base, sizeof block);
