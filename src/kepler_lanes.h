@@ -50,12 +50,32 @@ static_assert(2.0 * (1.5707963267948966 * kXYSlack / (0.0999999 - kXYSlack) + kA
 // What every element of a call shares, computed once per call.
 struct Orbit {
   double e, sqrt_1me, sqrt_1pe;
-  int32_t max_iterations, tolerance;
+  int32_t max_iterations;
+  float step_threshold;  // see step_threshold()
 };
+
+// The step test |trunc(step)| > tolerance as one float comparison,
+// |step| >= threshold. For |step| < 2^31, trunc(|step|) > t iff
+// |step| >= t + 1 (t + 1 is an integer), iff |step| >= the smallest float
+// >= t + 1; a step of 2^31 or more passes it too (t + 1 <= 2^31), and NaN
+// fails it, as the plain solve's test requires. For t < 0, the threshold is
+// <= 0 and every number passes.
+inline float step_threshold(int32_t tolerance) {
+  const double t1 = static_cast<double>(tolerance) + 1.0;  // exact
+  float f = static_cast<float>(t1);
+  if (static_cast<double>(f) < t1) {  // round up to the next float
+    uint32_t bits;
+    memcpy(&bits, &f, sizeof bits);
+    bits = f > 0.0f ? bits + 1 : bits - 1;
+    memcpy(&f, &bits, sizeof f);
+  }
+  return f;
+}
 
 inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tolerance) {
   const double e = eccentricity;
-  return Orbit{e, __builtin_sqrt(1.0 - e), __builtin_sqrt(e + 1.0), max_iterations, tolerance};
+  return Orbit{e, __builtin_sqrt(1.0 - e), __builtin_sqrt(e + 1.0), max_iterations,
+               step_threshold(tolerance)};
 }
 
 template <int W>
@@ -142,15 +162,10 @@ inline void iterate_lanes(LaneState<W> *st, const Orbit &orbit) {
   status |= failed & int32_t{kFailed};
   running &= ~failed;
 
-  // The step test: |trunc(E - E_prev)| > tolerance, NaN never exceeds, a
-  // magnitude of 2^31 or more always does. Out-of-range lanes are zeroed
-  // before the conversion, which is then exact truncation.
+  // The step test (see step_threshold): NaN never exceeds, 2^31 always does.
   const F step = next - previous;
   const F magnitude = (F)((I)step & INT32_MAX);
-  const I is_nan = step != step;
-  const I huge = magnitude >= 2147483648.0f;
-  const I whole = __builtin_convertvector((huge | is_nan) ? splat<F>(0.0f) : magnitude, I);
-  const I exceeds = huge | (~is_nan & (whole > orbit.tolerance));
+  const I exceeds = magnitude >= orbit.step_threshold;
   status |= running & ~exceeds & int32_t{kSolved};
   running &= exceeds;
 

@@ -108,4 +108,31 @@ TEST(VectorLanes, ShortBlocksAndFailuresKeepOrder) {
   }
 }
 
+// The lanes test steps with one float comparison against a per-call
+// threshold; it must agree with the plain solve's integer test everywhere,
+// above all at the edges of float precision and of int32_t.
+TEST(VectorLanes, StepThresholdAgreesWithTheIntegerStepTest) {
+  std::vector<int32_t> tolerances = {INT32_MIN, INT32_MIN + 1, -2, -1, 0, 1, 2, 3,
+                                     (1 << 24) - 2, (1 << 24) - 1, 1 << 24, (1 << 24) + 1,
+                                     (1 << 24) + 3, 1 << 30, INT32_MAX - 128, INT32_MAX - 1,
+                                     INT32_MAX};
+  std::mt19937_64 rng(9);
+  for (int i = 0; i < 200; ++i) tolerances.push_back(static_cast<int32_t>(rng()));
+  for (int32_t t : tolerances) {
+    const float threshold = step_threshold(t);
+    std::vector<float> steps = {0.0f, 0.5f, 1.0f, 2147483648.0f, 4294967296.0f, INFINITY, NAN,
+                                std::nextafter(2147483648.0f, 0.0f)};
+    float near = static_cast<float>(static_cast<double>(t) + 1.0);
+    for (int k = 0; k < 3; ++k) near = std::nextafter(near, -INFINITY);
+    for (int k = 0; k < 7; ++k, near = std::nextafter(near, INFINITY)) steps.push_back(near);
+    for (float step : steps) {
+      for (float signed_step : {step, -step}) {
+        const float magnitude = std::fabs(signed_step);
+        EXPECT_EQ(magnitude >= threshold, step_exceeds_tolerance(signed_step, t))
+            << "tolerance " << t << " step " << signed_step;
+      }
+    }
+  }
+}
+
 }  // namespace
