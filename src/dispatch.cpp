@@ -20,6 +20,12 @@ enum CpuLevel : int { kPlainCpu = 0, kAvx2Cpu = 1, kAvx512Cpu = 2 };
 // cpuid and xgetbv in inline assembly.
 #define TRUEANOMALY_RESOLVER_SAFE \
   __attribute__((always_inline, no_sanitize("address", "undefined", "thread"))) inline
+// Clang still adds ThreadSanitizer's function-entry hook under no_sanitize.
+#if defined(__has_attribute) && __has_attribute(disable_sanitizer_instrumentation)
+#define TRUEANOMALY_NO_INSTRUMENTATION __attribute__((disable_sanitizer_instrumentation))
+#else
+#define TRUEANOMALY_NO_INSTRUMENTATION
+#endif
 
 TRUEANOMALY_RESOLVER_SAFE void cpuid(unsigned leaf, unsigned *regs) {
   __asm__ volatile("cpuid"
@@ -109,6 +115,7 @@ int32_t convert_array(Path path, const float *in, int32_t count, float e, float 
 // any sanitizer runtime is ready, so it calls nothing but inline code.
 extern "C" {
 __attribute__((no_sanitize("address", "undefined", "thread"), visibility("hidden")))
+TRUEANOMALY_NO_INSTRUMENTATION
 trueanomaly_detail::ConvertFn trueanomaly_resolve_convert(void) {
   using namespace trueanomaly_detail;
   const int level = cpu_level();
