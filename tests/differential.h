@@ -174,6 +174,33 @@ inline std::string compare_array(const ArrayCall& call, const std::vector<float>
   return {};
 }
 
+// Random arrays of one regime through `call` (alternately separate and in
+// place) until `total` inputs have been checked against the model; keeps the
+// first ten differences.
+struct ArrayRun {
+  uint64_t inputs = 0, calls = 0;
+  std::vector<std::string> differences;
+};
+
+inline ArrayRun run_random_arrays(const ArrayCall& call, Regime regime, uint64_t total,
+                                  uint64_t seed_value) {
+  Inputs gen(seed_value);
+  ArrayRun run;
+  std::vector<float> in;
+  while (run.inputs < total && run.differences.size() < 10) {
+    const Config c = gen.config(regime);
+    const int32_t count = gen.length();
+    in.resize(count > 0 ? static_cast<size_t>(count) : 0);
+    for (float& m : in) m = gen.mean(regime);
+    int32_t solved = 0;
+    std::string diff = compare_array(call, in, count, c, (run.calls & 1) != 0, &solved);
+    run.inputs += static_cast<uint64_t>(solved) + (solved < count ? 1 : 0);
+    ++run.calls;
+    if (!diff.empty()) run.differences.push_back(std::move(diff));
+  }
+  return run;
+}
+
 // The near-tie corpus in tests/data: inputs only; expected values are always
 // recomputed with the model and this machine's libm.
 struct CorpusEntry {

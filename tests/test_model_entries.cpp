@@ -41,26 +41,11 @@ TEST_P(EntriesVsModel, ScalarEntryMatchesBitForBit) {
 TEST_P(EntriesVsModel, ArrayEntryMatchesBitForBit) {
   const Regime regime = GetParam();
   const uint64_t total = inputs_per_target(kDefaultInputs) / std::size(kRegimes);
-  Inputs gen(seed(200 + static_cast<uint64_t>(regime)));
-  uint64_t solved_total = 0, calls = 0;
-  int reported = 0;
-  std::vector<float> in;
-  while (solved_total < total) {
-    const Config c = gen.config(regime);
-    const int32_t count = gen.length();
-    in.resize(count > 0 ? static_cast<size_t>(count) : 0);
-    for (float& m : in) m = gen.mean(regime);
-    int32_t solved = 0;
-    const std::string diff = compare_array(trueanomaly_array, in, count, c, (calls & 1) != 0, &solved);
-    solved_total += static_cast<uint64_t>(solved) + (solved < count ? 1 : 0);
-    ++calls;
-    if (!diff.empty()) {
-      ADD_FAILURE() << diff;
-      if (++reported == 10) return;
-    }
-  }
+  const ArrayRun run =
+      run_random_arrays(trueanomaly_array, regime, total, seed(200 + static_cast<uint64_t>(regime)));
+  for (const std::string& diff : run.differences) ADD_FAILURE() << diff;
   std::printf("array entry, %s: %" PRIu64 " inputs in %" PRIu64 " calls\n", name(regime),
-              solved_total, calls);
+              run.inputs, run.calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(Regimes, EntriesVsModel, ::testing::ValuesIn(kRegimes),

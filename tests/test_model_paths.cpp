@@ -55,27 +55,12 @@ TEST_P(PathVsModel, RandomArraysMatchBitForBit) {
   const auto [path, regime] = GetParam();
   SKIP_UNLESS_AVAILABLE(path);
   const uint64_t total = inputs_per_target(kDefaultInputs) / std::size(kRegimes);
-  Inputs gen(seed(300 + 10 * static_cast<uint64_t>(path) + static_cast<uint64_t>(regime)));
-  const ArrayCall call = forced(path);
-  uint64_t solved_total = 0, calls = 0;
-  int reported = 0;
-  std::vector<float> in;
-  while (solved_total < total) {
-    const Config c = gen.config(regime);
-    const int32_t count = gen.length();
-    in.resize(count > 0 ? static_cast<size_t>(count) : 0);
-    for (float& m : in) m = gen.mean(regime);
-    int32_t solved = 0;
-    const std::string diff = compare_array(call, in, count, c, (calls & 1) != 0, &solved);
-    solved_total += static_cast<uint64_t>(solved) + (solved < count ? 1 : 0);
-    ++calls;
-    if (!diff.empty()) {
-      ADD_FAILURE() << "path " << name(path) << ": " << diff;
-      if (++reported == 10) return;
-    }
-  }
+  const ArrayRun run = run_random_arrays(
+      forced(path), regime, total,
+      seed(300 + 10 * static_cast<uint64_t>(path) + static_cast<uint64_t>(regime)));
+  for (const std::string& diff : run.differences) ADD_FAILURE() << "path " << name(path) << ": " << diff;
   std::printf("array path %s, %s: %" PRIu64 " inputs in %" PRIu64 " calls\n", name(path),
-              name(regime), solved_total, calls);
+              name(regime), run.inputs, run.calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(
