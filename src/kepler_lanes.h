@@ -2,8 +2,9 @@
 // result depends on, and the array driver that runs it block by block.
 //
 // Each lane follows the plain solve's pattern exactly: the float iterate, the
-// float division and subtraction, the integer step test and the limit test
-// are the same IEEE operations in the same order. Only libm's sin, cos and
+// float division and subtraction and the limit test are the same IEEE
+// operations in the same order, and the step test an equivalent comparison
+// (step_threshold). Only libm's sin, cos and
 // atan2 are replaced, by vec_math.h's approximations, and only where a
 // rounding test proves that libm's values could not round to a different
 // float. A lane the test cannot decide, or whose inputs leave the proven
