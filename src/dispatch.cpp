@@ -13,8 +13,6 @@ namespace trueanomaly_detail {
 
 namespace {
 
-enum CpuLevel : int { kPlainCpu = 0, kAvx2Cpu = 1, kAvx512Cpu = 2 };
-
 // The load-time resolvers run before any sanitizer runtime is ready, and at
 // -O0 nothing is inlined unless forced: so no instrumentation, no calls, and
 // cpuid and xgetbv in inline assembly.
@@ -33,24 +31,24 @@ TRUEANOMALY_RESOLVER_SAFE void cpuid(unsigned leaf, unsigned *regs) {
                    : "a"(leaf), "c"(0u));
 }
 
-// The widest vector path this CPU and OS can run (both need FMA too). XCR0 says which register
-// files the OS saves on a context switch: AVX in the CPU is no use unless the
-// OS preserves the wide registers.
-TRUEANOMALY_RESOLVER_SAFE int cpu_level() {
+// The widest vector path this CPU and OS can run (both need FMA too). XCR0
+// says which register files the OS saves on a context switch: AVX in the CPU
+// is no use unless the OS preserves the wide registers.
+TRUEANOMALY_RESOLVER_SAFE Path widest_path() {
   unsigned r[4];
   cpuid(0, r);
-  if (r[0] < 7) return kPlainCpu;
+  if (r[0] < 7) return Path::plain;
   cpuid(1, r);
   const bool fma = r[2] & (1u << 12), osxsave = r[2] & (1u << 27), avx = r[2] & (1u << 28);
-  if (!osxsave || !avx || !fma) return kPlainCpu;
+  if (!osxsave || !avx || !fma) return Path::plain;
   unsigned xcr0_lo, xcr0_hi;
   __asm__ volatile("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0u));
   const bool ymm_saved = (xcr0_lo & 0x6u) == 0x6u;    // SSE and AVX state
   const bool zmm_saved = (xcr0_lo & 0xe6u) == 0xe6u;  // plus opmask, ZMM_Hi256, Hi16_ZMM
   cpuid(7, r);
   const bool avx2 = r[1] & (1u << 5), avx512f = r[1] & (1u << 16);
-  if (!ymm_saved || !avx2) return kPlainCpu;
-  return zmm_saved && avx512f ? kAvx512Cpu : kAvx2Cpu;
+  if (!ymm_saved || !avx2) return Path::plain;
+  return zmm_saved && avx512f ? Path::avx512 : Path::avx2;
 }
 
 // The vector paths assume round-to-nearest, no flush-to-zero, no
@@ -83,19 +81,12 @@ int32_t convert_guarded(const float *in, int32_t count, float e, float *out,
 
 }  // namespace
 
+// Paths are ordered: a CPU that runs one runs every narrower one.
 bool path_available(Path path) {
-  switch (path) {
-    case Path::plain: return true;
-    case Path::avx2: return cpu_level() >= kAvx2Cpu;
-    case Path::avx512: return cpu_level() >= kAvx512Cpu;
-  }
-  return false;
+  return static_cast<int>(path) <= static_cast<int>(widest_path());
 }
 
-Path best_path() {
-  const int level = cpu_level();
-  return level == kAvx512Cpu ? Path::avx512 : level == kAvx2Cpu ? Path::avx2 : Path::plain;
-}
+Path best_path() { return widest_path(); }
 
 int32_t convert_array(Path path, const float *in, int32_t count, float e, float *out,
                       int32_t max_iterations, int32_t tolerance) {
@@ -118,9 +109,11 @@ __attribute__((no_sanitize("address", "undefined", "thread"), visibility("hidden
 TRUEANOMALY_NO_INSTRUMENTATION
 trueanomaly_detail::ConvertFn trueanomaly_resolve_convert(void) {
   using namespace trueanomaly_detail;
-  const int level = cpu_level();
-  if (level == kAvx512Cpu) return convert_guarded<convert_array_avx512>;
-  if (level == kAvx2Cpu) return convert_guarded<convert_array_avx2>;
+  switch (widest_path()) {
+    case Path::avx512: return convert_guarded<convert_array_avx512>;
+    case Path::avx2: return convert_guarded<convert_array_avx2>;
+    case Path::plain: break;
+  }
   return convert_plain;
 }
 }
