@@ -23,6 +23,11 @@
 namespace trueanomaly_detail {
 namespace {
 
+// The lane functions are inlined into one block loop whatever their size: the
+// block's groups must sit side by side in one stretch of code for the
+// compiler's scheduler to interleave them (see solve_lanes).
+#define TRUEANOMALY_LANES_INLINE __attribute__((always_inline)) inline
+
 enum LaneStatus : int32_t { kRunning = 0, kSolved = 1, kFailed = 2, kUndecided = 3 };
 
 // Largest gap between our sin/cos and libm's that the tests allow: ours are
@@ -104,7 +109,7 @@ struct LaneState {
 };
 
 template <int W>
-inline void start_lanes(const float *mean_anomalies, LaneState<W> *st) {
+TRUEANOMALY_LANES_INLINE void start_lanes(const float *mean_anomalies, LaneState<W> *st) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::i I;
   memcpy(&st->mean, mean_anomalies, sizeof st->mean);
@@ -117,7 +122,7 @@ inline void start_lanes(const float *mean_anomalies, LaneState<W> *st) {
 
 // One Newton step and the limit and step tests, on the lanes still running.
 template <int W>
-inline void iterate_lanes(LaneState<W> *st, const Orbit &orbit) {
+TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const Orbit &orbit) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
@@ -180,8 +185,8 @@ inline void iterate_lanes(LaneState<W> *st, const Orbit &orbit) {
 // nu = 2*atan2(sqrt(e+1)*sin(E/2), sqrt(1-e)*cos(E/2)) of the solved lanes,
 // its value tested for rounding the same way; other lanes are left alone.
 template <int W>
-inline void finish_lanes(const LaneState<W> &st, const Orbit &orbit, float *true_anomaly,
-                         int32_t *status_out) {
+TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const Orbit &orbit,
+                                          float *true_anomaly, int32_t *status_out) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
@@ -210,23 +215,26 @@ inline void finish_lanes(const LaneState<W> &st, const Orbit &orbit, float *true
 // Solves K groups of W mean anomalies with one eccentricity (capped, and
 // within eccentricity_in_vector_domain). The groups are independent; running
 // them side by side gives the CPU independent work while each waits on its
-// own chain of dependent operations.
+// own chain of dependent operations. Each group's step is one long chain
+// (sin/cos, f and d, a division), so the CPU finds the other groups' work only
+// if the compiler interleaves them: the vector paths are compiled with GCC's
+// pre-allocation scheduler on for that reason (CMakeLists.txt).
 template <int W, int K>
-inline void solve_lanes(const float *mean_anomalies, const Orbit &orbit,
-                        BlockResult<W * K> *out) {
+TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orbit &orbit,
+                                          BlockResult<W * K> *out) {
   LaneState<W> st[K];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
   for (int j = 0; j < K; ++j) start_lanes<W>(mean_anomalies + j * W, &st[j]);
   bool running;
   do {
     running = false;
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int j = 0; j < K; ++j) {
       iterate_lanes<W>(&st[j], orbit);
       running |= any_lane(st[j].running);
     }
   } while (running);
-#pragma GCC unroll 4
+#pragma GCC unroll 8
   for (int j = 0; j < K; ++j)
     finish_lanes<W>(st[j], orbit, out->true_anomaly + j * W, out->status + j * W);
 }
@@ -275,5 +283,7 @@ inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
 
 }  // namespace
 }  // namespace trueanomaly_detail
+
+#undef TRUEANOMALY_LANES_INLINE
 
 #endif  // TRUEANOMALY_KEPLER_LANES_H
