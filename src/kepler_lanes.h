@@ -55,7 +55,9 @@ static_assert(2.0 * (1.5707963267948966 * kXYSlack / (0.0999999 - kXYSlack) + kA
 
 // What every element of a call shares, computed once per call.
 struct Orbit {
-  double e, sqrt_1me, sqrt_1pe;
+  double e;
+  double slack;  // kSinCosSlack with e's sign (see iterate_lanes)
+  double sqrt_1me, sqrt_1pe;
   int32_t max_iterations;
   float step_threshold;  // see step_threshold()
 };
@@ -80,7 +82,11 @@ inline float step_threshold(int32_t tolerance) {
 
 inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tolerance) {
   const double e = eccentricity;
-  return Orbit{e, __builtin_sqrt(1.0 - e), __builtin_sqrt(e + 1.0), max_iterations,
+  return Orbit{e,
+               e >= 0.0 ? kSinCosSlack : -kSinCosSlack,
+               __builtin_sqrt(1.0 - e),
+               __builtin_sqrt(e + 1.0),
+               max_iterations,
                step_threshold(tolerance)};
 }
 
@@ -132,7 +138,7 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const Orbit &orbit
   const F estimate = st->estimate;
 
   const F reduce_max = splat<F>(static_cast<float>(kReduceMax));
-  const I in_range = (estimate >= -reduce_max) & (estimate <= reduce_max);  // false for NaN
+  const I in_range = (F)((I)estimate & INT32_MAX) <= reduce_max;  // |E|; false for NaN
   const D x = widen<D>(in_range ? estimate : splat<F>(0.0f));
   D s, c;
   sincos_lanes<W>(x, &s, &c);
@@ -140,14 +146,14 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const Orbit &orbit
   // f = ((E - sin(E)*e) - M) and d = (1 - cos(E)*e) in double, then float,
   // at both ends of the interval that holds libm's sin and cos. Every
   // operation is monotonic in sin (or cos), so f and d of libm's values lie
-  // between the two ends.
-  const F f1 = narrow<F>((x - (s - kSinCosSlack) * e) - st->mean_d);
-  const F f2 = narrow<F>((x - (s + kSinCosSlack) * e) - st->mean_d);
-  const F d1 = narrow<F>(1.0 - (c - kSinCosSlack) * e);
-  const F d2 = narrow<F>(1.0 - (c + kSinCosSlack) * e);
-  const I f_order = f1 < f2, d_order = d1 < d2;
-  const F f_lo = f_order ? f1 : f2, f_hi = f_order ? f2 : f1;
-  const F d_lo = d_order ? d1 : d2, d_hi = d_order ? d2 : d1;
+  // between the two ends; all of them fall as sin (or cos) grows when e >= 0
+  // and rise when e < 0, so with slack carrying e's sign, s + slack gives the
+  // low end and s - slack the high end.
+  const double slack = orbit.slack;
+  const F f_lo = narrow<F>((x - (s + slack) * e) - st->mean_d);
+  const F f_hi = narrow<F>((x - (s - slack) * e) - st->mean_d);
+  const F d_lo = narrow<F>(1.0 - (c + slack) * e);
+  const F d_hi = narrow<F>(1.0 - (c - slack) * e);
   // The quotient is monotonic in f and, for d > 0, in d: its extremes over
   // the box are at these corners, and E - q is monotonic in q.
   const F q_hi = f_hi / (f_hi >= 0.0f ? d_lo : d_hi);
@@ -191,7 +197,7 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const Orbit &
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
   const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
-  const I half_ok = (st.estimate >= -reduce_max) & (st.estimate <= reduce_max);
+  const I half_ok = (F)((I)st.estimate & INT32_MAX) <= reduce_max;  // false for NaN
   const D half = widen<D>(half_ok ? st.estimate : splat<F>(0.0f)) / 2.0;
   D s, c;
   sincos_lanes<W>(half, &s, &c);
