@@ -218,19 +218,9 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const Orbit &
   memcpy(status_out, &status, sizeof status);
 }
 
-// Solves K groups of W mean anomalies with one eccentricity (capped, and
-// within eccentricity_in_vector_domain). The groups are independent; running
-// them side by side gives the CPU independent work while each waits on its
-// own chain of dependent operations. Each group's step is one long chain
-// (sin/cos, f and d, a division), so the CPU finds the other groups' work only
-// if the compiler interleaves them: the vector paths are compiled with GCC's
-// pre-allocation scheduler on for that reason (CMakeLists.txt).
+// Steps the groups until no lane runs.
 template <int W, int K>
-TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orbit &orbit,
-                                          BlockResult<W * K> *out) {
-  LaneState<W> st[K];
-#pragma GCC unroll 8
-  for (int j = 0; j < K; ++j) start_lanes<W>(mean_anomalies + j * W, &st[j]);
+TRUEANOMALY_LANES_INLINE void step_until_stopped(LaneState<W> *st, const Orbit &orbit) {
   bool running;
   do {
     running = false;
@@ -240,6 +230,45 @@ TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orb
       running |= any_lane(st[j].running);
     }
   } while (running);
+}
+
+// The same, out of line, for blocks that need more than one step where one
+// is the rule (see solve_lanes).
+template <int W, int K>
+__attribute__((noinline)) void step_on(LaneState<W> *st, const Orbit &orbit) {
+  step_until_stopped<W, K>(st, orbit);
+}
+
+// Solves K groups of W mean anomalies with one eccentricity (capped, and
+// within eccentricity_in_vector_domain). The groups are independent; running
+// them side by side gives the CPU independent work while each waits on its
+// own chain of dependent operations. Each group's step is one long chain
+// (sin/cos, f and d, a division), so the CPU finds the other groups' work only
+// if the compiler interleaves them: the vector paths are compiled with GCC's
+// pre-allocation scheduler on for that reason (CMakeLists.txt).
+//
+// kOneStepRule: where nearly every element stops after its first step, that
+// step is written out straight and any further ones run out of line; the
+// block then needs no loop, and the compiler keeps less state alive across
+// it (about 8 % faster at e <= 0.5, 4 % slower at e = 0.9 where nearly every
+// block takes two steps).
+template <int W, int K, bool kOneStepRule>
+TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orbit &orbit,
+                                          BlockResult<W * K> *out) {
+  LaneState<W> st[K];
+#pragma GCC unroll 8
+  for (int j = 0; j < K; ++j) start_lanes<W>(mean_anomalies + j * W, &st[j]);
+  if (kOneStepRule) {
+    bool running = false;
+#pragma GCC unroll 8
+    for (int j = 0; j < K; ++j) {
+      iterate_lanes<W>(&st[j], orbit);
+      running |= any_lane(st[j].running);
+    }
+    if (running) step_on<W, K>(st, orbit);
+  } else {
+    step_until_stopped<W, K>(st, orbit);
+  }
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j)
     finish_lanes<W>(st[j], orbit, out->true_anomaly + j * W, out->status + j * W);
@@ -249,11 +278,9 @@ TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orb
 // stores, but outputs are written strictly in index order and only up to the
 // first element that fails; undecided elements are solved by the plain solve
 // from their original mean anomaly.
-template <int W, int K>
-inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
-                                   float *out, int32_t max_iterations,
-                                   int32_t tolerance) {
-  if (max_iterations <= 1) return -1;  // every element fails after one step
+template <int W, int K, bool kOneStepRule>
+inline int32_t convert_blocks(const float *in, int32_t count, float e, float *out,
+                              int32_t max_iterations, int32_t tolerance) {
   const Orbit orbit = make_orbit(e, max_iterations, tolerance);
   constexpr int32_t B = W * K;
   // base is 64-bit: with count near INT32_MAX, base + B would overflow int32_t.
@@ -268,7 +295,7 @@ inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
       for (int32_t k = 0; k < B; ++k) block[k] = in[base + (k < n ? k : n - 1)];
     }
     BlockResult<B> r;
-    solve_lanes<W, K>(block, orbit, &r);
+    solve_lanes<W, K, kOneStepRule>(block, orbit, &r);
     int32_t all_solved = 1;
     for (int32_t k = 0; k < B; ++k) all_solved &= r.status[k] == kSolved;
     if (n == B && all_solved) {
@@ -285,6 +312,20 @@ inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
     }
   }
   return 0;
+}
+
+// With tolerance >= 0 the first step |q| = |e sin M / (1 - e cos M)| is at
+// most |e| / sqrt(1 - e^2) < 1 for |e| <= 0.7, so (but for rounding) every
+// element stops after it. Either way the results are the same; only the
+// speed differs.
+template <int W, int K>
+inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
+                                   float *out, int32_t max_iterations,
+                                   int32_t tolerance) {
+  if (max_iterations <= 1) return -1;  // every element fails after one step
+  if (tolerance >= 0 && e >= -0.7f && e <= 0.7f)
+    return convert_blocks<W, K, true>(in, count, e, out, max_iterations, tolerance);
+  return convert_blocks<W, K, false>(in, count, e, out, max_iterations, tolerance);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ int main(int argc, char **argv) {
       const float e = r.e_lo == r.e_hi ? r.e_lo : ecc(rng);
       for (float &x : block) x = m(rng);
       BlockResult<8> out;
-      solve_lanes<4, 2>(block, make_orbit(e, r.limit, r.tolerance), &out);
+      solve_lanes<4, 2, false>(block, make_orbit(e, r.limit, r.tolerance), &out);
       for (int k = 0; k < 8; ++k) {
         if (out.status[k] == kFailed) continue;  // fails on every path alike
         ++counted;
