@@ -18,7 +18,7 @@ using namespace differential;
 using trueanomaly_detail::Path;
 
 constexpr Path kPaths[] = {Path::plain, Path::avx2, Path::avx512};
-constexpr uint64_t kDefaultInputs = 3'600'000;  // per path
+constexpr uint64_t kDefaultInputs = 10'000'000;  // per path
 
 const char* name(Path p) {
   switch (p) {
