@@ -274,10 +274,10 @@ TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orb
     finish_lanes<W>(st[j], orbit, out->true_anomaly + j * W, out->status + j * W);
 }
 
-// The array conversion on blocks of K groups of W lanes. Blocks are solved ahead of the
-// stores, but outputs are written strictly in index order and only up to the
-// first element that fails; undecided elements are solved by the plain solve
-// from their original mean anomaly.
+// The array conversion on blocks of K groups of W lanes. Blocks are solved
+// ahead of the stores, but outputs are written strictly in index order and
+// only up to the first element that fails; undecided elements are solved by
+// the plain solve from their original mean anomaly.
 template <int W, int K, bool kOneStepRule>
 inline int32_t convert_blocks(const float *in, int32_t count, float e, float *out,
                               int32_t max_iterations, int32_t tolerance) {
@@ -314,10 +314,10 @@ inline int32_t convert_blocks(const float *in, int32_t count, float e, float *ou
   return 0;
 }
 
-// With tolerance >= 0 the first step |q| = |e sin M / (1 - e cos M)| is at
-// most |e| / sqrt(1 - e^2) < 1 for |e| <= 0.7, so (but for rounding) every
-// element stops after it. Either way the results are the same; only the
-// speed differs.
+// From E = M the first step is q = -e sin M / (1 - e cos M), and |q| is at
+// most |e| / sqrt(1 - e^2) < 0.99 for |e| <= 0.7: with tolerance >= 0 every
+// element stops after it, rounding aside. Which driver runs changes only the
+// speed, never a result.
 template <int W, int K>
 inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
                                    float *out, int32_t max_iterations,
