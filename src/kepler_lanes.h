@@ -218,18 +218,23 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const Orbit &
   memcpy(status_out, &status, sizeof status);
 }
 
+// One step of every group; true while any lane still runs.
+template <int W, int K>
+TRUEANOMALY_LANES_INLINE bool step_groups(LaneState<W> *st, const Orbit &orbit) {
+  bool running = false;
+#pragma GCC unroll 8
+  for (int j = 0; j < K; ++j) {
+    iterate_lanes<W>(&st[j], orbit);
+    running |= any_lane(st[j].running);
+  }
+  return running;
+}
+
 // Steps the groups until no lane runs.
 template <int W, int K>
 TRUEANOMALY_LANES_INLINE void step_until_stopped(LaneState<W> *st, const Orbit &orbit) {
-  bool running;
-  do {
-    running = false;
-#pragma GCC unroll 8
-    for (int j = 0; j < K; ++j) {
-      iterate_lanes<W>(&st[j], orbit);
-      running |= any_lane(st[j].running);
-    }
-  } while (running);
+  while (step_groups<W, K>(st, orbit)) {
+  }
 }
 
 // The same, out of line, for blocks that need more than one step where one
@@ -259,13 +264,7 @@ TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orb
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) start_lanes<W>(mean_anomalies + j * W, &st[j]);
   if (kOneStepRule) {
-    bool running = false;
-#pragma GCC unroll 8
-    for (int j = 0; j < K; ++j) {
-      iterate_lanes<W>(&st[j], orbit);
-      running |= any_lane(st[j].running);
-    }
-    if (running) step_on<W, K>(st, orbit);
+    if (step_groups<W, K>(st, orbit)) step_on<W, K>(st, orbit);
   } else {
     step_until_stopped<W, K>(st, orbit);
   }
