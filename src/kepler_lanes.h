@@ -315,8 +315,9 @@ inline int32_t convert_blocks(const float *in, int32_t count, float e, float *ou
 
 // From E = M the first step is q = -e sin M / (1 - e cos M), and |q| is at
 // most |e| / sqrt(1 - e^2) < 0.99 for |e| <= 0.7: with tolerance >= 0 every
-// element stops after it, rounding aside. Which driver runs changes only the
-// speed, never a result.
+// element stops after it, but where |M| is in the millions and E's float
+// spacing rounds the step up to 1. Which driver runs changes only the speed,
+// never a result.
 template <int W, int K>
 inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
                                    float *out, int32_t max_iterations,
