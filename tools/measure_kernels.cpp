@@ -94,26 +94,18 @@ uint64_t rnd(uint64_t set, uint64_t i, uint64_t stream) {
 }
 double unit(uint64_t r) { return (double)(r >> 11) * 0x1p-53; }  // [0, 1)
 
-float float_of(uint32_t bits) {
-  float f;
-  memcpy(&f, &bits, 4);
-  return f;
+// The same bits read as another type of the same size.
+template <class To, class From>
+To same_bits(From x) {
+  static_assert(sizeof(To) == sizeof(From), "sizes differ");
+  To y;
+  memcpy(&y, &x, sizeof y);
+  return y;
 }
-uint32_t bits_of(float f) {
-  uint32_t b;
-  memcpy(&b, &f, 4);
-  return b;
-}
-double double_of(uint64_t bits) {
-  double d;
-  memcpy(&d, &bits, 8);
-  return d;
-}
-uint64_t bits_of(double d) {
-  uint64_t b;
-  memcpy(&b, &d, 8);
-  return b;
-}
+float float_of(uint32_t bits) { return same_bits<float>(bits); }
+uint32_t bits_of(float f) { return same_bits<uint32_t>(f); }
+double double_of(uint64_t bits) { return same_bits<double>(bits); }
+uint64_t bits_of(double d) { return same_bits<uint64_t>(d); }
 
 double now() {
   timespec t;
