@@ -3,13 +3,39 @@
 // The CPU is looked at once, when the library is loaded, through GNU
 // indirect functions: the loader fills in the chosen function, so the
 // library keeps no variable of its own.
-#include <xmmintrin.h>
-
+//
+// The vector paths exist on x86-64 only (the build defines
+// TRUEANOMALY_VECTOR_PATHS there); elsewhere every call is the plain solve.
 #include "array_paths.h"
 #include "solve.h"
+
+#if TRUEANOMALY_VECTOR_PATHS
+#if !defined(__x86_64__)
+#error "the vector paths are x86-64 code: build them only for x86-64"
+#endif
+#include <xmmintrin.h>
+
 #include "vector_paths.h"
+#endif
 
 namespace trueanomaly_detail {
+
+namespace {
+
+int32_t convert_plain(const float *in, int32_t count, float e, float *out,
+                      int32_t max_iterations, int32_t tolerance) {
+  for (int32_t i = 0; i < count; ++i) {
+    float result;
+    // Element i is read before output i is written, so in-place use is safe.
+    if (!trueanomaly_solve(in[i], e, max_iterations, tolerance, &result)) return -1;
+    out[i] = result;
+  }
+  return 0;
+}
+
+}  // namespace
+
+#if TRUEANOMALY_VECTOR_PATHS
 
 namespace {
 
@@ -56,17 +82,6 @@ TRUEANOMALY_RESOLVER_SAFE Path widest_path() {
 // plain solve, which follows whatever mode the caller chose.
 bool default_fp_environment() {
   return (_mm_getcsr() & 0xffc0u) == 0x1f80u;
-}
-
-int32_t convert_plain(const float *in, int32_t count, float e, float *out,
-                      int32_t max_iterations, int32_t tolerance) {
-  for (int32_t i = 0; i < count; ++i) {
-    float result;
-    // Element i is read before output i is written, so in-place use is safe.
-    if (!trueanomaly_solve(in[i], e, max_iterations, tolerance, &result)) return -1;
-    out[i] = result;
-  }
-  return 0;
 }
 
 using ConvertFn = int32_t (*)(const float *, int32_t, float, float *, int32_t, int32_t);
@@ -123,3 +138,25 @@ int32_t convert_array_best(const float *in, int32_t count, float e, float *out,
                            int32_t max_iterations, int32_t tolerance)
     __attribute__((ifunc("trueanomaly_resolve_convert")));
 }  // namespace trueanomaly_detail
+
+#else  // no vector paths: the plain solve, whatever the CPU
+
+namespace trueanomaly_detail {
+
+bool path_available(Path path) { return path == Path::plain; }
+
+Path best_path() { return Path::plain; }
+
+int32_t convert_array(Path, const float *in, int32_t count, float e, float *out,
+                      int32_t max_iterations, int32_t tolerance) {
+  return convert_plain(in, count, e, out, max_iterations, tolerance);
+}
+
+int32_t convert_array_best(const float *in, int32_t count, float e, float *out,
+                           int32_t max_iterations, int32_t tolerance) {
+  return convert_plain(in, count, e, out, max_iterations, tolerance);
+}
+
+}  // namespace trueanomaly_detail
+
+#endif  // TRUEANOMALY_VECTOR_PATHS

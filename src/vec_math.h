@@ -69,11 +69,14 @@ __attribute__((always_inline)) inline D mul_add(D a, D b, D c) {
 
 // Float lanes to double and back (rounding to nearest: the caller's mode is
 // checked before any vector path runs), as single instructions where GCC
-// would otherwise split the conversion in halves.
+// would otherwise split the conversion in halves. The AVX-512 forms are the
+// zero-masked intrinsics with every lane selected: the same instruction as
+// the plain ones, whose "undefined" pass-through register GCC 12 reports as
+// used uninitialized.
 template <class D, class F>
 __attribute__((always_inline)) inline D widen(F x) {
 #if defined(__AVX512F__)
-  if constexpr (sizeof(F) == sizeof(__m256)) return (D)_mm512_cvtps_pd((__m256)x);
+  if constexpr (sizeof(F) == sizeof(__m256)) return (D)_mm512_maskz_cvtps_pd(__mmask8(0xff), (__m256)x);
 #endif
 #if defined(__AVX__)
   if constexpr (sizeof(F) == sizeof(__m128)) return (D)_mm256_cvtps_pd((__m128)x);
@@ -84,7 +87,7 @@ __attribute__((always_inline)) inline D widen(F x) {
 template <class F, class D>
 __attribute__((always_inline)) inline F narrow(D x) {
 #if defined(__AVX512F__)
-  if constexpr (sizeof(D) == sizeof(__m512d)) return (F)_mm512_cvtpd_ps((__m512d)x);
+  if constexpr (sizeof(D) == sizeof(__m512d)) return (F)_mm512_maskz_cvtpd_ps(__mmask8(0xff), (__m512d)x);
 #endif
 #if defined(__AVX__)
   if constexpr (sizeof(D) == sizeof(__m256d)) return (F)_mm256_cvtpd_ps((__m256d)x);

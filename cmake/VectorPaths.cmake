@@ -1,0 +1,32 @@
+# The vector paths of the array entry and the instruction-set flags each is
+# compiled with. Only x86-64 has them; on any other processor the library is
+# the plain libm solve alone (no x86 flags, no cpuid, no indirect functions).
+#
+#   TRUEANOMALY_VECTOR_PATHS        the paths built, e.g. "avx2;avx512"
+#   TRUEANOMALY_<PATH>_FLAGS        the flags of one path (e.g. _AVX2_FLAGS)
+#   trueanomaly_path_sources(<path> <file>... [OPTIONS <flag>...])
+#                                   compiles files (of the calling directory)
+#                                   with that path's flags, and only those
+#                                   files: code for a wider instruction set
+#                                   lives in its own translation units,
+#                                   reached only after a CPU check
+
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|x64)$"
+   AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TRUEANOMALY_VECTOR_PATHS avx2 avx512)
+  set(TRUEANOMALY_AVX2_FLAGS -mavx2 -mfma)
+  set(TRUEANOMALY_AVX512_FLAGS -mavx512f -mfma)
+  message(STATUS "libtrueanomaly: x86-64: plain path and vector paths ${TRUEANOMALY_VECTOR_PATHS}, chosen at load time")
+else()
+  set(TRUEANOMALY_VECTOR_PATHS "")
+  message(STATUS "libtrueanomaly: ${CMAKE_SYSTEM_PROCESSOR} is not x86-64: building the plain path only")
+endif()
+
+function(trueanomaly_path_sources path)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "OPTIONS")
+  string(TOUPPER "${path}" upper)
+  # -Wno-psabi: GCC notes that passing wide vectors changed ABI in GCC 4.9;
+  # these functions never cross a library boundary.
+  set_source_files_properties(${arg_UNPARSED_ARGUMENTS} PROPERTIES
+    COMPILE_OPTIONS "${TRUEANOMALY_${upper}_FLAGS};-Wno-psabi;${arg_OPTIONS}")
+endfunction()
