@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cinttypes>
+#include <cstdlib>
 #include <tuple>
 
 #include "array_paths.h"
@@ -148,5 +149,24 @@ TEST_P(PathCheck, StaysInsideTheArrays) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, PathCheck, ::testing::ValuesIn(kPaths),
                          [](const auto& info) { return std::string(name(info.param)); });
+
+// A path this CPU cannot run is skipped, and a CPU check that wrongly says
+// "not available" would skip it too. So CI says which path each machine
+// (or emulated CPU) must get, in TRUEANOMALY_EXPECT_PATH, and this test
+// holds the dispatcher to it: the best path is that one, it and every
+// narrower path are available, no wider one is.
+TEST(Dispatch, ChoosesThePathThisMachineShouldGet) {
+  const char* expected = std::getenv("TRUEANOMALY_EXPECT_PATH");
+  if (!expected || !*expected)
+    GTEST_SKIP() << "TRUEANOMALY_EXPECT_PATH is not set (plain, avx2 or avx512); this CPU gets "
+                 << name(trueanomaly_detail::best_path());
+  const Path best = trueanomaly_detail::best_path();
+  EXPECT_STREQ(name(best), expected) << "the dispatcher chose " << name(best);
+  for (Path p : kPaths)
+    EXPECT_EQ(trueanomaly_detail::path_available(p),
+              static_cast<int>(p) <= static_cast<int>(best))
+        << name(p);
+  std::printf("dispatcher's choice: %s (expected %s)\n", name(best), expected);
+}
 
 }  // namespace

@@ -1,16 +1,18 @@
-// The lane kernels behind the vectorised paths, instantiated here for every
-// lane width and grouping the library uses (4 lanes for AVX2, 8 for AVX-512)
-// and run on this CPU with AVX2, against the plain solve. This exercises the
-// AVX-512 path's code shape even where no AVX-512 CPU is at hand.
+// The lane kernels behind the vectorised paths, in every shape the library
+// uses (4 lanes for AVX2, 8 for AVX-512, and the other grouping and driver),
+// against the plain solve. Each shape is compiled with its path's flags in
+// tests/lanes/ and run only where the CPU has that path; the AVX2 build also
+// runs the AVX-512 shapes in 4-lane halves, so they are checked on AVX2 CPUs.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
-#include "array_paths.h"
 #include "float_bits.h"
 #include "kepler_lanes.h"
+#include "lanes/lane_kernels.h"
 #include "solve.h"
 
 namespace {
@@ -35,18 +37,27 @@ const Regime kRegimes[] = {
     {"tiny angles", -1e-6f, 1e-6f, 0.0f, 0.9f},
 };
 
-bool cpu_has_avx2() { return path_available(Path::avx2); }
+struct ShapeOnPath {
+  const lane_kernels::Kernels *kernels;
+  const lane_kernels::Shape *shape;
+};
+
+void PrintTo(const ShapeOnPath &p, std::ostream *os) {
+  *os << p.kernels->name << " " << p.shape->name;
+}
+
+std::vector<ShapeOnPath> every_shape() {
+  std::vector<ShapeOnPath> out;
+  for (const lane_kernels::Kernels *k : lane_kernels::compiled())
+    for (size_t i = 0; i < k->shape_count; ++i) out.push_back({k, &k->shapes[i]});
+  return out;
+}
 
 // Runs the lane kernel and the plain solve over the same array with one
 // eccentricity, limit and tolerance, and compares status, every written
 // output and the untouched tail.
-// The block driver under test: the one the array path picks for each call,
-// or the one-step driver forced whatever the eccentricity and tolerance.
-enum class Driver { chosen, one_step };
-
-template <int W, int K, Driver driver = Driver::chosen>
-void expect_same_as_plain(const std::vector<float> &in, float e, int32_t limit,
-                          int32_t tolerance) {
+void expect_same_as_plain(const lane_kernels::Shape &shape, const std::vector<float> &in, float e,
+                          int32_t limit, int32_t tolerance) {
   const int32_t n = static_cast<int32_t>(in.size());
   std::vector<float> plain(in.size(), kSentinel), lanes(in.size(), kSentinel);
   int32_t plain_status = 0;
@@ -58,20 +69,30 @@ void expect_same_as_plain(const std::vector<float> &in, float e, int32_t limit,
     }
     plain[size_t(i)] = r;
   }
-  const int32_t lane_status =
-      driver == Driver::chosen
-          ? convert_array_lanes<W, K>(in.data(), n, e, lanes.data(), limit, tolerance)
-          : convert_blocks<W, K, true>(in.data(), n, e, lanes.data(), limit, tolerance);
-  ASSERT_EQ(lane_status, plain_status) << "e=" << e << " limit=" << limit;
+  const int32_t lane_status = shape.convert(in.data(), n, e, lanes.data(), limit, tolerance);
+  ASSERT_EQ(lane_status, plain_status) << shape.name << " e=" << e << " limit=" << limit;
   for (size_t i = 0; i < in.size(); ++i)
     ASSERT_TRUE(same_result(plain[i], lanes[i]))
-        << "W=" << W << " K=" << K << " M=" << in[i] << " e=" << e << " limit=" << limit
+        << shape.name << " M=" << in[i] << " e=" << e << " limit=" << limit
         << " tol=" << tolerance << ": " << plain[i] << " vs " << lanes[i];
 }
 
-template <int W, int K, Driver driver = Driver::chosen>
-void run_regimes(uint64_t seed) {
-  std::mt19937_64 rng(seed);
+class LaneShape : public ::testing::TestWithParam<ShapeOnPath> {
+ protected:
+  void SetUp() override {
+    if (!lane_kernels::runnable(*GetParam().kernels))
+      GTEST_SKIP() << "the " << GetParam().kernels->name << " path is not available on this CPU";
+  }
+};
+
+// Random arrays in every regime, with limits that fail some elements and
+// tolerances of every kind. The one-step driver is forced where further
+// steps are common (high e, negative tolerances), so its out-of-line further
+// steps are exercised; the array path takes it only where they are rare.
+TEST_P(LaneShape, MatchesThePlainSolveInEveryRegime) {
+  const lane_kernels::Shape &shape = *GetParam().shape;
+  std::mt19937_64 rng(static_cast<uint64_t>(shape.lanes * 100 + shape.groups) +
+                      (shape.one_step ? 7u : 0u));
   for (const Regime &r : kRegimes) {
     SCOPED_TRACE(r.name);
     for (int call = 0; call < 150; ++call) {
@@ -82,35 +103,13 @@ void run_regimes(uint64_t seed) {
       const float e = ecc(rng);
       const int32_t limit = call % 4 == 0 ? 3 : call % 4 == 1 ? 12 : 100;
       const int32_t tolerance = call % 3 == 0 ? 1 : call % 7 == 0 ? -1 : 0;
-      expect_same_as_plain<W, K, driver>(in, e, limit, tolerance);
-      if (::testing::Test::HasFatalFailure()) return;
+      expect_same_as_plain(shape, in, e, limit, tolerance);
+      if (HasFatalFailure()) return;
     }
   }
 }
 
-TEST(VectorLanes, FourLanesAsOnAvx2) {
-  if (!cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
-  run_regimes<4, 4>(1);
-  run_regimes<4, 1>(2);
-}
-
-TEST(VectorLanes, EightLanesAsOnAvx512) {
-  if (!cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
-  run_regimes<8, 4>(3);
-  run_regimes<16, 1>(4);
-}
-
-// The path takes the one-step driver only where a second step is rare (it
-// needs |M| in the millions, where E's float spacing rounds a step up to 1),
-// so its out-of-line further steps are exercised here, by forcing it where
-// they are common (high e, negative tolerances).
-TEST(VectorLanes, OneStepDriverTakesFurtherStepsRight) {
-  if (!cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
-  run_regimes<4, 4, Driver::one_step>(5);
-}
-
-TEST(VectorLanes, ShortBlocksAndFailuresKeepOrder) {
-  if (!cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
+TEST_P(LaneShape, ShortBlocksAndFailuresKeepOrder) {
   // At e = 0.99, M = 2 takes one step and M = 0.2 about fifteen: it keeps
   // its block stepping alone, and fails (limit 2 or 8) or is solved (limit
   // 100). Wherever it sits in a block or in a short tail, the outputs and
@@ -120,13 +119,20 @@ TEST(VectorLanes, ShortBlocksAndFailuresKeepOrder) {
       for (int32_t k = 0; k < n; k += 3) {
         std::vector<float> in(size_t(n), 2.0f);
         in[size_t(k)] = 0.2f;
-        expect_same_as_plain<4, 4>(in, 0.99f, limit, 0);
-        expect_same_as_plain<8, 4>(in, 0.99f, limit, 0);
-        if (::testing::Test::HasFatalFailure()) return;
+        expect_same_as_plain(*GetParam().shape, in, 0.99f, limit, 0);
+        if (HasFatalFailure()) return;
       }
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(PathsAndShapes, LaneShape, ::testing::ValuesIn(every_shape()),
+                         [](const auto &info) {
+                           return std::string(info.param.kernels->name) + "_" +
+                                  info.param.shape->name;
+                         });
+// Off x86-64 no shape is compiled.
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(LaneShape);
 
 // The lanes test steps with one float comparison against a per-call
 // threshold; it must agree with the plain solve's integer test everywhere,

@@ -1,0 +1,199 @@
+// The vector sin and cos against the system libm's sin and cos at every
+// input the array paths can give them, on every vector path this CPU runs.
+//
+// The paths call sincos_lanes on E, a float with |E| <= 2^22 (kReduceMax),
+// and on E/2 for a float |E| <= 2^23, halved exactly in double. The check
+// visits
+//   every float x with |x| <= 2^22, both signs (2.5e9 inputs), and
+//   x/2 for every float x with |x| < 2^-124, both signs (3.4e7 inputs):
+// halving a float of larger magnitude gives a normal float of at most 2^22,
+// which the first set holds already.
+//
+// Each difference |ours - libm| must stay within kSinCosError + 2^-50 (our
+// bound plus the 4 ulp budgeted for libm), the sum the rounding test's slack
+// kSinCosSlack = 2^-43 is built on; a larger one, or a non-finite result,
+// fails. The largest differences are printed with where they occur.
+//
+//   trueanomaly_exhaustive_sincos [--threads N]
+// TRUEANOMALY_KERNEL_STRIDE=S visits every S-th input of each set instead
+// (for runs under an emulator); the output says so. Exit status 0: within
+// bounds; 1: not; 77: no vector path on this CPU (skipped).
+#include <math.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kepler_lanes.h"
+#include "lanes/lane_kernels.h"
+
+namespace {
+
+using lane_kernels::Kernels;
+
+constexpr double kAllowed = trueanomaly_detail::kSinCosError + 0x1p-50;
+static_assert(kAllowed < trueanomaly_detail::kSinCosSlack / 4,
+              "the allowed difference is what the slack is built on");
+
+constexpr uint32_t kSignBit = 0x80000000u;
+constexpr uint32_t kTopBits = 0x4a800000u;    // 2^22
+constexpr uint32_t kHalvedBits = 0x01800000u;  // 2^-124: below it, x/2 may not be a float
+constexpr size_t kChunk = 4096;
+
+struct Worst {
+  double diff = 0, at = 0;
+  uint64_t nonfinite = 0;
+  double first_nonfinite = 0;
+  void note(double ours, double libm, double x) {
+    if (!isfinite(ours)) {
+      if (nonfinite++ == 0) first_nonfinite = x;
+      return;
+    }
+    const double d = fabs(ours - libm);
+    if (d > diff) diff = d, at = x;
+  }
+  void merge(const Worst &o) {
+    if (o.diff > diff) diff = o.diff, at = o.at;
+    if (o.nonfinite && !nonfinite) first_nonfinite = o.first_nonfinite;
+    nonfinite += o.nonfinite;
+  }
+};
+
+struct PathResult {
+  Worst sin, cos;
+};
+
+double float_value(uint32_t bits) {
+  float f;
+  memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+// The input of index i: patterns 0 .. kTopBits, then the halved set, each
+// positive (even i) and negative (odd i).
+struct InputSet {
+  uint64_t stride;
+  uint64_t floats() const { return 2 * (uint64_t{kTopBits} + 1); }
+  uint64_t halves() const { return 2 * uint64_t{kHalvedBits}; }
+  uint64_t size() const { return floats() + halves(); }
+  double operator()(uint64_t i) const {
+    const uint32_t sign = (i & 1) ? kSignBit : 0;
+    if (i < floats()) return float_value(static_cast<uint32_t>(i >> 1) | sign);
+    return float_value(static_cast<uint32_t>((i - floats()) >> 1) | sign) / 2.0;
+  }
+};
+
+// Checks the inputs [begin, end) of `set` (every stride-th) on each path.
+void check_range(const InputSet &set, uint64_t begin, uint64_t end,
+                 const std::vector<const Kernels *> &paths, std::vector<PathResult> *out) {
+  std::vector<double> x(kChunk), s_libm(kChunk), c_libm(kChunk), s(kChunk), c(kChunk);
+  out->assign(paths.size(), PathResult{});
+  for (uint64_t i = begin; i < end;) {
+    size_t n = 0;
+    for (; n < kChunk && i < end; ++n, i += set.stride) x[n] = set(i);
+    for (size_t k = 0; k < n; ++k) {
+      s_libm[k] = sin(x[k]);
+      c_libm[k] = cos(x[k]);
+    }
+    for (size_t p = 0; p < paths.size(); ++p) {
+      paths[p]->sincos(x.data(), n, s.data(), c.data());
+      PathResult &r = (*out)[p];
+      for (size_t k = 0; k < n; ++k) {
+        r.sin.note(s[k], s_libm[k], x[k]);
+        r.cos.note(c[k], c_libm[k], x[k]);
+      }
+    }
+  }
+}
+
+bool report(const char *path, const char *func, const Worst &w) {
+  const bool ok = w.nonfinite == 0 && w.diff <= kAllowed;
+  printf("  %-6s %s: max |ours - libm| = 2^%.2f (%.3e) at x = %a (%.17g)\n", path, func,
+         w.diff > 0 ? log2(w.diff) : -INFINITY, w.diff, w.at, w.at);
+  if (w.nonfinite)
+    printf("  ** %llu non-finite results, the first at x = %a\n",
+           static_cast<unsigned long long>(w.nonfinite), w.first_nonfinite);
+  if (w.diff > kAllowed) printf("  ** above the allowed 2^%.2f\n", log2(kAllowed));
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  unsigned threads = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
+      threads = static_cast<unsigned>(std::max(1, atoi(argv[++i])));
+    } else {
+      fprintf(stderr, "usage: %s [--threads N]\n", argv[0]);
+      return 2;
+    }
+  }
+  const char *stride_env = getenv("TRUEANOMALY_KERNEL_STRIDE");
+  InputSet set{stride_env && *stride_env ? strtoull(stride_env, nullptr, 10) : 1};
+  if (set.stride < 1) set.stride = 1;
+
+  const std::vector<const Kernels *> paths = lane_kernels::runnable();
+  if (paths.empty()) {
+    printf("no vector path on this CPU: nothing to check (skipped)\n");
+    return 77;
+  }
+  std::string names;
+  for (const Kernels *k : paths) names += std::string(names.empty() ? "" : ", ") + k->name;
+  printf("sincos_lanes against libm sin and cos, paths %s\n", names.c_str());
+  printf("inputs: every float |x| <= 2^22 and x/2 for every float |x| < 2^-124, both signs");
+  if (set.stride > 1)
+    printf("\n  ** SAMPLED: every %llu-th input only (TRUEANOMALY_KERNEL_STRIDE)",
+           static_cast<unsigned long long>(set.stride));
+  printf("\nallowed: kSinCosError + 2^-50 = 2^%.2f; the rounding test's slack is 2^%.0f\n",
+         log2(kAllowed), log2(trueanomaly_detail::kSinCosSlack));
+  fflush(stdout);
+
+  // Interleaved slices, so each thread gets as many costly inputs as the other.
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::vector<PathResult>> results(threads);
+  std::vector<std::thread> pool;
+  const uint64_t slices = 1024;
+  for (unsigned t = 0; t < threads; ++t)
+    pool.emplace_back([&, t] {
+      std::vector<PathResult> mine(paths.size()), part;
+      const uint64_t span = set.size() / slices + 1;
+      for (uint64_t slice = t; slice < slices; slice += threads) {
+        // Slice boundaries rounded up to the stride, so every stride-th input is visited once.
+        const auto align = [&](uint64_t v) { return (v + set.stride - 1) / set.stride * set.stride; };
+        const uint64_t begin = align(std::min(set.size(), slice * span));
+        const uint64_t end = std::min(set.size(), (slice + 1) * span);
+        if (begin >= end) continue;
+        check_range(set, begin, end, paths, &part);
+        for (size_t p = 0; p < paths.size(); ++p) {
+          mine[p].sin.merge(part[p].sin);
+          mine[p].cos.merge(part[p].cos);
+        }
+      }
+      results[t] = mine;
+    });
+  for (std::thread &t : pool) t.join();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  bool ok = true;
+  for (size_t p = 0; p < paths.size(); ++p) {
+    PathResult total;
+    for (const auto &r : results) {
+      total.sin.merge(r[p].sin);
+      total.cos.merge(r[p].cos);
+    }
+    ok &= report(paths[p]->name, "sin", total.sin);
+    ok &= report(paths[p]->name, "cos", total.cos);
+  }
+  printf("%llu inputs per path in %.1f s on %u threads: %s\n",
+         static_cast<unsigned long long>((set.size() + set.stride - 1) / set.stride), seconds,
+         threads, ok ? "all within the allowed difference" : "FAILED");
+  return ok ? 0 : 1;
+}
