@@ -2,15 +2,19 @@
 // MPFR at 200 bits, and checks it against the bounds the header claims:
 // kSinCosError for sincos_lanes (both outputs) on |x| <= kReduceMax, and
 // kAtan2Error for atan2_lanes on finite x, y with x*x + y*y >= 2^-10.
+// The kernels are those of one vector path, compiled with its flags
+// (tests/lanes/), so this program runs on any x86-64 CPU.
 //
-// Build and run (or tools/measure_kernels.sh):
-//   g++ -O2 -mavx2 -ffp-contract=off -fno-fast-math -frounding-math -Wno-psabi -std=c++17 -Isrc tools/measure_kernels.cpp -lmpfr -lgmp -o /tmp/measure_kernels
-//   /tmp/measure_kernels [-n RANDOM] [-s STRIDE] [-k MULTIPLES] [--seed S] [--quick]
-// -DMEASURE_W=8 measures the 8-lane instantiation instead of the 4-lane one.
+// Built with the tests where MPFR is found (ctest runs --quick on every path
+// this CPU has: kernels.mpfr_bounds.*), or by tools/measure_kernels.sh:
+//   measure_kernels [--path avx2|avx512] [-n RANDOM] [-s STRIDE] [-k MULTIPLES]
+//                   [--seed S] [--quick]
+// The default path is the widest this CPU runs.
 //
 // Exit status: 0 if every measured error is within its bound; 1 if one is
 // not, if a kernel returns a non-finite value for a finite input, or if the
-// screening reference (below) is found less accurate than assumed.
+// screening reference (below) is found less accurate than assumed; 77 if
+// the path is not available on this CPU (or no path is compiled).
 //
 // Defaults take about 70 seconds on one core (--quick: 15 seconds):
 //   sin/cos: every other float by bit pattern with 2^-30 <= |x| <= 8 (-s),
@@ -59,21 +63,18 @@
 #include <string>
 #include <vector>
 
+#include "lanes/lane_kernels.h"
 #include "vec_math.h"
-
-#ifndef MEASURE_W
-#define MEASURE_W 4
-#endif
 
 namespace {
 
-using trueanomaly_detail::Lanes;
 using trueanomaly_detail::kAtan2Error;
 using trueanomaly_detail::kReduceMax;
 using trueanomaly_detail::kSinCosError;
 
-constexpr int W = MEASURE_W;
-typedef Lanes<W>::d DV;
+// The kernels measured, and inputs handed to them this many at a time.
+const lane_kernels::Kernels *g_kernels = nullptr;
+constexpr int W = 16;
 constexpr mpfr_prec_t kPrec = 200;
 constexpr long double kSinCosDelta = 0x1p-58L;
 constexpr long double kAtan2Delta = 0x1p-56L;
@@ -110,7 +111,7 @@ uint64_t bits_of(double d) { return same_bits<uint64_t>(d); }
 double now() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec + 1e-9 * t.tv_nsec;
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
 // The error of one output over one input set.
@@ -245,9 +246,8 @@ struct SinCosRun {
     if (counting) ++sin.n, ++cos.n;
   }
   void flush() {
-    DV x, s, c;
-    for (int k = 0; k < W; ++k) x[k] = k < nb ? buf[k] : 0.0;
-    trueanomaly_detail::sincos_lanes<W>(x, &s, &c);
+    double s[W], c[W];
+    g_kernels->sincos(buf, static_cast<size_t>(nb), s, c);
     for (int k = 0; k < nb; ++k) one(buf[k], s[k], c[k]);
     nb = 0;
   }
@@ -324,9 +324,8 @@ struct Atan2Run {
     if (counting) ++st.n;
   }
   void flush() {
-    DV y, x;
-    for (int k = 0; k < W; ++k) y[k] = k < nb ? by[k] : 0.0, x[k] = k < nb ? bx[k] : 1.0;
-    const DV a = trueanomaly_detail::atan2_lanes<W>(y, x);
+    double a[W];
+    g_kernels->atan2(by, bx, static_cast<size_t>(nb), a);
     for (int k = 0; k < nb; ++k) one(by[k], bx[k], a[k]);
     nb = 0;
   }
@@ -388,7 +387,9 @@ void summary(const char *what, const std::vector<const Stat *> &v, int outputs =
 
 void usage() {
   fprintf(stderr,
-          "usage: measure_kernels [-n RANDOM] [-s STRIDE] [-k MULTIPLES] [--seed S] [--quick]\n"
+          "usage: measure_kernels [--path NAME] [-n RANDOM] [-s STRIDE] [-k MULTIPLES] [--seed S]\n"
+          "                       [--quick]\n"
+          "  --path  the vector path whose kernels to measure (default: the widest this CPU runs)\n"
           "  -n  random inputs for sin/cos and random library-regime pairs for atan2\n"
           "      (default 10000000 each)\n"
           "  -s  bit-pattern stride of the float sweep over 2^-30 <= |x| <= 8 (default 2)\n"
@@ -401,6 +402,7 @@ void usage() {
 
 int main(int argc, char **argv) {
   uint64_t n_random = 10000000, stride = 2, n_multiples = 200000;
+  std::string path;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> uint64_t {
@@ -410,7 +412,8 @@ int main(int argc, char **argv) {
       if (*end) usage();
       return v;
     };
-    if (a == "-n") n_random = value();
+    if (a == "--path" && i + 1 < argc) path = argv[++i];
+    else if (a == "-n") n_random = value();
     else if (a == "-s") stride = value();
     else if (a == "-k") n_multiples = value();
     else if (a == "--seed") g_seed = value();
@@ -418,8 +421,23 @@ int main(int argc, char **argv) {
     else usage();
   }
   if (stride < 1) usage();
-  printf("vec_math.h kernels, %d lanes, against MPFR %s at %d bits\n", W, mpfr_get_version(),
-         (int)kPrec);
+  // Under an emulator (CI), a sample: S times sparser sweeps and S times
+  // fewer random inputs.
+  const char *sample = getenv("TRUEANOMALY_KERNEL_STRIDE");
+  const uint64_t sparser = sample && *sample ? strtoull(sample, nullptr, 10) : 1;
+  if (sparser > 1) {
+    stride *= sparser, n_random /= sparser, n_multiples /= sparser;
+    printf("** SAMPLED (TRUEANOMALY_KERNEL_STRIDE=%llu)\n", (unsigned long long)sparser);
+  }
+  for (const lane_kernels::Kernels *k : lane_kernels::runnable())
+    if (path.empty() || path == k->name) g_kernels = k;
+  if (!g_kernels) {
+    printf("path %s is not available on this CPU (or not built): nothing measured\n",
+           path.empty() ? "(any vector path)" : path.c_str());
+    return 77;
+  }
+  printf("vec_math.h kernels of the %s path (%d lanes), against MPFR %s at %d bits\n",
+         g_kernels->name, g_kernels->lanes, mpfr_get_version(), (int)kPrec);
   printf("bounds: kSinCosError 2^%.2f on |x| <= 2^%.0f, kAtan2Error 2^%.2f; "
          "-n %llu -s %llu -k %llu --seed %#llx\n\n",
          log2(kSinCosError), log2(kReduceMax), log2(kAtan2Error), (unsigned long long)n_random,
@@ -429,7 +447,7 @@ int main(int argc, char **argv) {
 
   // ---- sin and cos
   std::vector<SinCosRun *> sc;
-  printf("sincos_lanes<%d>\n", W);
+  printf("sincos_lanes<%d>\n", g_kernels->lanes);
   {
     const uint32_t lo = 0x30800000u, hi = 0x41000000u;  // 2^-30, 8
     const uint64_t per_sign = (hi - lo) / stride + 1;
@@ -526,7 +544,7 @@ int main(int argc, char **argv) {
 
   // ---- atan2
   std::vector<Atan2Run *> at;
-  printf("\natan2_lanes<%d>\n", W);
+  printf("\natan2_lanes<%d>\n", g_kernels->lanes);
   {
     const uint64_t half = n_random / 2;
     auto regime = [](uint64_t set, double h_max) {

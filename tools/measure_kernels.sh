@@ -1,9 +1,8 @@
 #!/bin/sh
-# Builds tools/measure_kernels.cpp with the library's floating-point flags and
-# runs it; arguments go to the program (e.g. --quick, -n 1000000).
+# Builds tools/measure_kernels.cpp with the project (Release, in build-tools/)
+# and runs it; arguments go to the program (e.g. --path avx2, --quick).
 set -e
 cd "$(dirname "$0")/.."
-out="${TMPDIR:-/tmp}/measure_kernels"
-g++ -O2 -mavx2 -mfma -ffp-contract=off -fno-fast-math -frounding-math -Wno-psabi -std=c++17 -Isrc \
-  tools/measure_kernels.cpp -lmpfr -lgmp -o "$out"
-exec "$out" "$@"
+cmake -S . -B build-tools -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-tools --target trueanomaly_measure_kernels >/dev/null
+exec build-tools/tools/trueanomaly_measure_kernels "$@"
