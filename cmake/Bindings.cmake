@@ -66,6 +66,8 @@ if(TRUEANOMALY_BUILD_TESTS)
   if(TRUEANOMALY_SANITIZE)
     # A sanitized library cannot be loaded into an uninstrumented python3.
     message(STATUS "Sanitizer build: the Python and Dask tests are not registered")
+  elseif(CMAKE_CROSSCOMPILING)
+    message(STATUS "Cross-compiling: the Python and Dask tests are not registered")
   elseif(TRUEANOMALY_PYTHON)
     set(_python_env
       "TRUEANOMALY_LIBRARY=$<TARGET_FILE:trueanomaly>"

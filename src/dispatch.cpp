@@ -34,9 +34,11 @@ int32_t convert_plain(const float *in, int32_t count, float e, float *out,
 }
 
 }  // namespace
+}  // namespace trueanomaly_detail
 
 #if TRUEANOMALY_VECTOR_PATHS
 
+namespace trueanomaly_detail {
 namespace {
 
 // The load-time resolvers run before any sanitizer runtime is ready, and at
