@@ -5,13 +5,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/lib.sh
-ci_install g++ clang cmake ninja-build libgtest-dev
+ci_install g++ clang cmake ninja-build libgtest-dev libmpfr-dev
 
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-# Sanitized code runs several times slower: a smaller differential count.
+# Sanitized code runs several times slower: a smaller differential count,
+# and every 16th input of the kernel checks.
 export TRUEANOMALY_DIFFERENTIAL_INPUTS=${TRUEANOMALY_DIFFERENTIAL_INPUTS:-1000000}
+export TRUEANOMALY_KERNEL_STRIDE=${TRUEANOMALY_KERNEL_STRIDE:-16}
 
 echo "--- ASan + UBSan, whole suite"
 dir=build-ci/asan-ubsan
