@@ -376,7 +376,7 @@ void summary(const char *what, const std::vector<const Stat *> &v, int outputs =
   uint64_t n = 0, checks = 0;
   double dev = 0;
   for (const Stat *s : v) n += s->n, checks += s->checks, dev = fmax(dev, s->ref_dev);
-  n /= outputs, checks /= outputs;
+  n /= (uint64_t)outputs, checks /= (uint64_t)outputs;
   const double err = mpfr_get_d(w->max_err, MPFR_RNDU);
   printf("%-7s %11llu inputs  max error 2^%.2f (%.4e)  bound 2^%.2f  bound/max %.2f\n"
          "        at %s [%s, %s]\n"
@@ -495,7 +495,7 @@ int main(int argc, char **argv) {
                   const uint64_t j = (i >> 1) / 129;
                   const int off = (int)((i >> 1) % 129) - 64;
                   const float f = ms[j] == 0 ? float_of((uint32_t)(off + 64))
-                                             : float_of(bits_of(centre[j]) + off);
+                                             : float_of((uint32_t)((int64_t)bits_of(centre[j]) + off));
                   if (!((double)f <= kReduceMax)) return false;
                   *x = i & 1 ? -(double)f : (double)f;
                   return true;

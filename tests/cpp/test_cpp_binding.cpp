@@ -84,7 +84,7 @@ TEST(CppRanges, RefusesUnsafeArgumentsWithoutTouchingAnything) {
 
 // Sizes above INT32_MAX go through the same loop as these small chunks.
 TEST(CppChunking, ChunksGiveOneCallsResultsAndStopAtTheFirstFailure) {
-  for (size_t chunk : {1, 4, 9, 64}) {
+  for (size_t chunk : {size_t{1}, size_t{4}, size_t{9}, size_t{64}}) {
     std::vector<float> out(kMeans.size());
     EXPECT_EQ(ta::detail::convert_chunked(kMeans.data(), kMeans.size(), 0.5f, out.data(), 100, 0, chunk),
               ta::status::ok);

@@ -7,8 +7,14 @@ namespace lane_kernels {
 namespace {
 
 const Shape kShapes[] = {
-    chosen_driver<4, 4>("4x4"),   chosen_driver<4, 1>("4x1"),
-    chosen_driver<8, 4>("8x4"),   chosen_driver<16, 1>("16x1"),
+    chosen_driver<4, 4>("4x4"),
+    chosen_driver<4, 1>("4x1"),
+    chosen_driver<8, 4>("8x4"),
+#if !(defined(__clang__) && defined(__AVX512F__))
+    // clang 14 cannot compile comparisons of 16 doubles under -frounding-math
+    // with AVX-512 enabled (-march=native): its backend stops.
+    chosen_driver<16, 1>("16x1"),
+#endif
     forced_one_step<4, 4>("4x4_one_step"),
 };
 

@@ -4,10 +4,11 @@
 namespace lane_kernels {
 namespace {
 
+// No 16-lane shape: clang 14's backend cannot compile comparisons of 16
+// doubles under -frounding-math with AVX-512 enabled; the library uses 8.
 const Shape kShapes[] = {
     chosen_driver<8, 4>("8x4"),
     chosen_driver<8, 1>("8x1"),
-    chosen_driver<16, 1>("16x1"),
     forced_one_step<8, 4>("8x4_one_step"),
 };
 
