@@ -3,6 +3,7 @@
 #ifndef TRUEANOMALY_TESTS_DIFFERENTIAL_H
 #define TRUEANOMALY_TESTS_DIFFERENTIAL_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -114,6 +115,17 @@ class Inputs {
 inline uint64_t inputs_per_target(uint64_t fallback) {
   const char* v = std::getenv("TRUEANOMALY_DIFFERENTIAL_INPUTS");
   return v && *v ? std::strtoull(v, nullptr, 10) : fallback;
+}
+
+// A fixed-size test's count, scaled down with TRUEANOMALY_DIFFERENTIAL_INPUTS
+// below its default of 10^7 (emulated and sanitized CI runs), but never below
+// a fortieth of `full`.
+inline size_t scaled_count(size_t full) {
+  constexpr uint64_t kDefault = 10'000'000;
+  const uint64_t inputs = inputs_per_target(kDefault);
+  if (inputs >= kDefault) return full;
+  const size_t scaled = static_cast<size_t>(full * inputs / kDefault);
+  return std::max(scaled, std::max<size_t>(full / 40, 1));
 }
 
 inline uint64_t seed(uint64_t salt) {

@@ -105,7 +105,7 @@ size_t count_differences(const Batch& b, std::string* first) {
 }
 
 TEST(CallerState, EveryRoundingModeMatchesTheModelUnderThatMode) {
-  const Batch batch = make_batch(4000);
+  const Batch batch = make_batch(scaled_count(4000));
   for (const Mode& mode : kModes) {
     std::string first;
     ASSERT_EQ(fesetround(mode.rounding), 0);
@@ -177,7 +177,7 @@ TEST(CallerState, ModeControlBitsAndRaisedFlagsAreKept) {
 // must still be the model's under the same control register.
 #if TRUEANOMALY_TEST_FLUSH_TO_ZERO
 TEST(CallerState, FlushToZeroMatchesTheModelUnderTheSameMxcsr) {
-  const Batch batch = make_batch(1000);
+  const Batch batch = make_batch(scaled_count(1000));
   for (const Mode& mode : kModes) {
     std::string first;
     fesetround(mode.rounding);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "differential.h"
 #include "float_bits.h"
 #include "kepler_lanes.h"
 #include "lanes/lane_kernels.h"
@@ -95,7 +96,8 @@ TEST_P(LaneShape, MatchesThePlainSolveInEveryRegime) {
                       (shape.one_step ? 7u : 0u));
   for (const Regime &r : kRegimes) {
     SCOPED_TRACE(r.name);
-    for (int call = 0; call < 150; ++call) {
+    const int calls = static_cast<int>(differential::scaled_count(150));
+    for (int call = 0; call < calls; ++call) {
       std::uniform_real_distribution<float> m(r.m_lo, r.m_hi), ecc(r.e_lo, r.e_hi);
       std::uniform_int_distribution<int> length(1, 700);
       std::vector<float> in(size_t(length(rng)));
