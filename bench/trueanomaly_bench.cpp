@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "array_paths.h"
+#include "dispatch.h"
 #include "inputs.h"
 #include "libm_loop.h"
 #include "solve.h"
@@ -59,20 +59,24 @@ ArrayEntry g_array_entry = nullptr;
 enum class Kind { libm_loop, array_entry, scalar_entry, path };
 
 struct Variant {
-  const char *name;    // benchmark name prefix
-  const char *column;  // heading in the table
+  std::string name;    // benchmark name prefix
+  std::string column;  // heading in the table
   Kind kind;
   Path path;           // for Kind::path
 };
 
-const Variant kVariants[] = {
-    {"libm_loop", "libm loop", Kind::libm_loop, Path::plain},
-    {"array_entry", "array entry", Kind::array_entry, Path::plain},
-    {"scalar_entry", "scalar entry", Kind::scalar_entry, Path::plain},
-    {"path_plain", "plain path", Kind::path, Path::plain},
-    {"path_avx2", "AVX2 path", Kind::path, Path::avx2},
-    {"path_avx512", "AVX-512 path", Kind::path, Path::avx512},
-};
+// The entries, the libm loop, and every path of src/paths.h's table.
+const std::vector<Variant> kVariants = [] {
+  std::vector<Variant> v = {
+      {"libm_loop", "libm loop", Kind::libm_loop, Path::plain},
+      {"array_entry", "array entry", Kind::array_entry, Path::plain},
+      {"scalar_entry", "scalar entry", Kind::scalar_entry, Path::plain},
+  };
+  for (const auto &info : trueanomaly_detail::kPaths)
+    v.push_back({std::string("path_") + info.name, std::string(info.label) + " path", Kind::path,
+                 info.path});
+  return v;
+}();
 
 struct Case {
   const Variant *variant;
@@ -219,7 +223,7 @@ class CollectingReporter : public benchmark::BenchmarkReporter {
 
 std::string case_name(const Variant &v, float e, size_t size) {
   char name[96];
-  snprintf(name, sizeof name, "%s/e:%.2f/n:%zu", v.name, static_cast<double>(e), size);
+  snprintf(name, sizeof name, "%s/e:%.2f/n:%zu", v.name.c_str(), static_cast<double>(e), size);
   return name;
 }
 
@@ -237,9 +241,9 @@ void print_table(FILE *to, const CollectingReporter &r) {
           "fastest of %zu repetition%s; \"-\": not run or not available on this CPU):\n\n",
           repetitions, repetitions == 1 ? "" : "s");
   fprintf(to, "| e | n |");
-  for (const Variant &v : kVariants) fprintf(to, " %s |", v.column);
+  for (const Variant &v : kVariants) fprintf(to, " %s |", v.column.c_str());
   fprintf(to, "\n|---|---|");
-  for (size_t i = 0; i < sizeof kVariants / sizeof kVariants[0]; ++i) fprintf(to, "---|");
+  for (size_t i = 0; i < kVariants.size(); ++i) fprintf(to, "---|");
   fprintf(to, "\n");
   for (float e : kEccentricities) {
     for (size_t size : kSizes) {
@@ -277,12 +281,6 @@ bool load_entries() {
   return true;
 }
 
-const char *path_name(Path p) {
-  for (const Variant &v : kVariants)
-    if (v.kind == Kind::path && v.path == p) return v.name;
-  return "?";
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -310,7 +308,7 @@ int main(int argc, char **argv) {
              set.mean_anomalies.size(), static_cast<unsigned long long>(set.draws));
     benchmark::AddCustomContext(key, value);
   }
-  benchmark::AddCustomContext("best path", path_name(trueanomaly_detail::best_path()));
+  benchmark::AddCustomContext("best path", trueanomaly_detail::path_name(trueanomaly_detail::best_path()));
 
   std::vector<std::unique_ptr<Case>> cases;
   for (const bench::InputSet &set : inputs) {

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-#include "array_paths.h"
+#include "dispatch.h"
 #include "solve.h"
 #include "trueanomaly.h"
 
@@ -121,8 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Counts: all elements, or fewer when the flags ask (exercising tails).
   const int32_t count = static_cast<int32_t>(flags & 1 ? n - (flags >> 1) % (n + 1) : n);
   check_array(public_entry, Path::plain, in, count, e, limit, tolerance, scalar, solved);
-  for (Path path : {Path::plain, Path::avx2, Path::avx512})
-    if (trueanomaly_detail::path_available(path))
+  for (const auto& info : trueanomaly_detail::kPaths)
+    if (const Path path = info.path; trueanomaly_detail::path_available(path))
       check_array(forced_path, path, in, count, e, limit, tolerance, scalar, solved);
 
   // Non-positive counts touch nothing, null addresses included.

@@ -1,4 +1,5 @@
-// Internal declarations shared by the entries, the vector path and the tests.
+// The per-element solve (solve.cpp) and the two rules every form of it
+// shares: the eccentricity cap and the stopping test.
 // Nothing here is exported: the library is built with -fvisibility=hidden and
 // a version script that keeps only the two entries global.
 #ifndef TRUEANOMALY_SOLVE_H

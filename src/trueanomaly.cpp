@@ -1,54 +1,10 @@
-// The solve and the two exported entries.
+// The two exported entries: cap the eccentricity, check the arguments,
+// run the solve (solve.cpp) once or over the array on the best path
+// (dispatch.cpp). Nothing else in the library is visible outside it.
 #include "trueanomaly.h"
 
-#include <math.h>
-
-#include "array_paths.h"
+#include "dispatch.h"
 #include "solve.h"
-
-#if defined(__FAST_MATH__) || defined(__FINITE_MATH_ONLY__) && __FINITE_MATH_ONLY__
-#error "libtrueanomaly must not be compiled with -ffast-math or -ffinite-math-only: results would change"
-#endif
-#if defined(__clang__)
-#pragma STDC FP_CONTRACT OFF
-#endif
-
-namespace trueanomaly_detail {
-
-float newton_step(float estimate, float mean_anomaly, float eccentricity) {
-  const double E = estimate;
-  const double e = eccentricity;
-  const double M = mean_anomaly;
-  const float f = static_cast<float>((E - sin(E) * e) - M);
-  const float d = static_cast<float>(1.0 - cos(E) * e);
-  return estimate - f / d;
-}
-
-float true_anomaly_of(float eccentric_anomaly, float eccentricity) {
-  const double E = eccentric_anomaly;
-  const double e = eccentricity;
-  const double x = sqrt(1.0 - e) * cos(E / 2.0);
-  const double y = sqrt(e + 1.0) * sin(E / 2.0);
-  return static_cast<float>(2.0 * atan2(y, x));
-}
-
-bool trueanomaly_solve(float mean_anomaly, float eccentricity,
-                       int32_t max_iterations, int32_t tolerance,
-                       float *true_anomaly) {
-  float estimate = mean_anomaly;
-  float previous = mean_anomaly;
-  // n never passes max_iterations <= INT32_MAX, so n + 1 cannot overflow.
-  for (int32_t n = 0; n == 0 || step_exceeds_tolerance(estimate - previous, tolerance);) {
-    previous = estimate;
-    estimate = newton_step(estimate, mean_anomaly, eccentricity);
-    ++n;
-    if (n >= max_iterations) return false;
-  }
-  *true_anomaly = true_anomaly_of(estimate, eccentricity);
-  return true;
-}
-
-}  // namespace trueanomaly_detail
 
 using namespace trueanomaly_detail;
 

@@ -30,8 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "kepler_lanes.h"
-#include "lanes/lane_kernels.h"
+#include "kernels/kernels.h"
+#include "lanes/kepler.h"
 
 namespace {
 

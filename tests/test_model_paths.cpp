@@ -1,5 +1,5 @@
-// Every array path the library has (plain, AVX2, AVX-512), forced one at a
-// time, against the independent model: random arrays in every regime, the
+// Every array path the library has (src/paths.h), forced one at a time,
+// against the independent model: random arrays in every regime, the
 // near-tie corpus, and arrays that end at an unmapped page. Paths this CPU
 // cannot run are skipped, visibly.
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <tuple>
 
-#include "array_paths.h"
+#include "dispatch.h"
 #include "differential.h"
 
 namespace {
@@ -18,17 +18,16 @@ namespace {
 using namespace differential;
 using trueanomaly_detail::Path;
 
-constexpr Path kPaths[] = {Path::plain, Path::avx2, Path::avx512};
 constexpr uint64_t kDefaultInputs = 10'000'000;  // per path
 
-const char* name(Path p) {
-  switch (p) {
-    case Path::plain: return "plain";
-    case Path::avx2: return "avx2";
-    case Path::avx512: return "avx512";
-  }
-  return "?";
+// Every path of src/paths.h's table.
+std::vector<Path> all_paths() {
+  std::vector<Path> out;
+  for (const auto& info : trueanomaly_detail::kPaths) out.push_back(info.path);
+  return out;
 }
+
+const char* name(Path p) { return trueanomaly_detail::path_name(p); }
 
 // The array entry's semantics on one forced path; convert_array expects a
 // positive count and a capped eccentricity (the entry checks and caps).
@@ -66,7 +65,7 @@ TEST_P(PathVsModel, RandomArraysMatchBitForBit) {
 
 INSTANTIATE_TEST_SUITE_P(
     PathsAndRegimes, PathVsModel,
-    ::testing::Combine(::testing::ValuesIn(kPaths), ::testing::ValuesIn(kRegimes)),
+    ::testing::Combine(::testing::ValuesIn(all_paths()), ::testing::ValuesIn(kRegimes)),
     [](const auto& info) {
       return std::string(name(std::get<0>(info.param))) + "_" + name(std::get<1>(info.param));
     });
@@ -147,7 +146,7 @@ TEST_P(PathCheck, StaysInsideTheArrays) {
   munmap(out_region, 2 * page);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, PathCheck, ::testing::ValuesIn(kPaths),
+INSTANTIATE_TEST_SUITE_P(Paths, PathCheck, ::testing::ValuesIn(all_paths()),
                          [](const auto& info) { return std::string(name(info.param)); });
 
 // A path this CPU cannot run is skipped, and a CPU check that wrongly says
@@ -162,7 +161,7 @@ TEST(Dispatch, ChoosesThePathThisMachineShouldGet) {
                  << name(trueanomaly_detail::best_path());
   const Path best = trueanomaly_detail::best_path();
   EXPECT_STREQ(name(best), expected) << "the dispatcher chose " << name(best);
-  for (Path p : kPaths)
+  for (Path p : all_paths())
     EXPECT_EQ(trueanomaly_detail::path_available(p),
               static_cast<int>(p) <= static_cast<int>(best))
         << name(p);

@@ -1,9 +1,9 @@
-// Measures the error of the vectorised kernels in src/vec_math.h against
+// Measures the error of the vector kernels (src/lanes/sincos.h, atan2.h) against
 // MPFR at 200 bits, and checks it against the bounds the header claims:
 // kSinCosError for sincos_lanes (both outputs) on |x| <= kReduceMax, and
 // kAtan2Error for atan2_lanes on finite x, y with x*x + y*y >= 2^-10.
 // The kernels are those of one vector path, compiled with its flags
-// (tests/lanes/), so this program runs on any x86-64 CPU.
+// (tests/kernels/), so this program runs on any x86-64 CPU.
 //
 // Built with the tests where MPFR is found (ctest runs --quick on every path
 // this CPU has: kernels.mpfr_bounds.*), or by tools/measure_kernels.sh:
@@ -63,8 +63,9 @@
 #include <string>
 #include <vector>
 
-#include "lanes/lane_kernels.h"
-#include "vec_math.h"
+#include "kernels/kernels.h"
+#include "lanes/atan2.h"
+#include "lanes/sincos.h"
 
 namespace {
 
@@ -436,7 +437,7 @@ int main(int argc, char **argv) {
            path.empty() ? "(any vector path)" : path.c_str());
     return 77;
   }
-  printf("vec_math.h kernels of the %s path (%d lanes), against MPFR %s at %d bits\n",
+  printf("lane kernels of the %s path (%d lanes), against MPFR %s at %d bits\n",
          g_kernels->name, g_kernels->lanes, mpfr_get_version(), (int)kPrec);
   printf("bounds: kSinCosError 2^%.2f on |x| <= 2^%.0f, kAtan2Error 2^%.2f; "
          "-n %llu -s %llu -k %llu --seed %#llx\n\n",

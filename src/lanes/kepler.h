@@ -1,24 +1,26 @@
+// Per instruction set (see lanes.h).
+//
 // The solve over W lanes at once, with a rounding test on every value the
 // result depends on, and the array driver that runs it block by block.
 //
-// Each lane follows the plain solve's pattern exactly: the float iterate, the
-// float division and subtraction and the limit test are the same IEEE
-// operations in the same order, and the step test an equivalent comparison
-// (step_threshold). Only libm's sin, cos and
-// atan2 are replaced, by vec_math.h's approximations, and only where a
-// rounding test proves that libm's values could not round to a different
-// float. A lane the test cannot decide, or whose inputs leave the proven
-// domain, is redone from scratch by the plain solve.
-//
-// Included by one translation unit per instruction set (anonymous namespace).
-#ifndef TRUEANOMALY_KEPLER_LANES_H
-#define TRUEANOMALY_KEPLER_LANES_H
+// Each lane follows the plain solve's pattern (solve.cpp) exactly: the float
+// iterate, the float division and subtraction and the limit test are the
+// same IEEE operations in the same order, and the step test an equivalent
+// comparison (step_threshold). Only libm's sin, cos and atan2 are replaced,
+// by sincos_lanes and atan2_lanes, and only where a rounding test proves
+// that libm's values could not round to a different float. A lane the test
+// cannot decide, or whose inputs leave the proven domain, is redone from
+// scratch by the plain solve.
+#ifndef TRUEANOMALY_LANES_KEPLER_H
+#define TRUEANOMALY_LANES_KEPLER_H
 
 #include <stdint.h>
 #include <string.h>
 
+#include "atan2.h"
+#include "lanes.h"
+#include "sincos.h"
 #include "solve.h"
-#include "vec_math.h"
 
 namespace trueanomaly_detail {
 namespace {
@@ -138,7 +140,7 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const Orbit &orbit
   const F estimate = st->estimate;
 
   const F reduce_max = splat<F>(static_cast<float>(kReduceMax));
-  const I in_range = (F)((I)estimate & INT32_MAX) <= reduce_max;  // |E|; false for NaN
+  const I in_range = abs_lanes(estimate) <= reduce_max;  // |E|; false for NaN
   const D x = widen<D>(in_range ? estimate : splat<F>(0.0f));
   D s, c;
   sincos_lanes<W>(x, &s, &c);
@@ -161,7 +163,7 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const Orbit &orbit
   const F next_lo = estimate - q_hi;
   const F next_hi = estimate - q_lo;
   // Compared as bits: equal floats are the same float (-0 is not 0 here).
-  const I decided = in_range & (d_lo > 0.0f) & ((I)next_lo == (I)next_hi);
+  const I decided = in_range & (d_lo > 0.0f) & (same_bits<I>(next_lo) == same_bits<I>(next_hi));
 
   status |= running & ~decided & int32_t{kUndecided};
   running &= decided;
@@ -176,7 +178,7 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const Orbit &orbit
 
   // The step test (see step_threshold): NaN never exceeds, 2^31 always does.
   const F step = next - previous;
-  const F magnitude = (F)((I)step & INT32_MAX);
+  const F magnitude = abs_lanes(step);
   const I exceeds = magnitude >= orbit.step_threshold;
   status |= running & ~exceeds & int32_t{kSolved};
   running &= exceeds;
@@ -197,7 +199,7 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const Orbit &
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
   const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
-  const I half_ok = (F)((I)st.estimate & INT32_MAX) <= reduce_max;  // false for NaN
+  const I half_ok = abs_lanes(st.estimate) <= reduce_max;  // false for NaN
   const D half = widen<D>(half_ok ? st.estimate : splat<F>(0.0f)) / 2.0;
   D s, c;
   sincos_lanes<W>(half, &s, &c);
@@ -209,9 +211,9 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const Orbit &
   // atan2's branch cut, where nu jumps by 4*pi: decide only where |nu| is
   // below 6.2831845f = 2*pi - 7.8e-7, i.e. (x, y) at least
   // 0.0999 * sin(3.9e-7) > 2^-25 from that axis, far more than dx + dy.
-  const F abs_nu = (F)((I)nu_lo & INT32_MAX);
+  const F abs_nu = abs_lanes(nu_lo);
   const I off_cut = abs_nu < 6.2831845f;
-  const I nu_decided = half_ok & off_cut & ((I)nu_lo == (I)nu_hi);
+  const I nu_decided = half_ok & off_cut & (same_bits<I>(nu_lo) == same_bits<I>(nu_hi));
   const I undecided = (st.status == int32_t{kSolved}) & ~nu_decided;
   const I status = undecided ? splat<I>(int32_t{kUndecided}) : st.status;
   memcpy(true_anomaly, &nu_lo, sizeof nu_lo);
@@ -333,4 +335,4 @@ inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
 
 #undef TRUEANOMALY_LANES_INLINE
 
-#endif  // TRUEANOMALY_KEPLER_LANES_H
+#endif  // TRUEANOMALY_LANES_KEPLER_H

@@ -1,0 +1,33 @@
+// The choice of array path (dispatch.cpp): which paths this CPU runs, and
+// the conversion on a chosen path or on the best one. Internal: tests,
+// fuzzer and benchmark call these to force each path.
+#ifndef TRUEANOMALY_DISPATCH_H
+#define TRUEANOMALY_DISPATCH_H
+
+#include <stdint.h>
+
+#include "paths.h"
+
+namespace trueanomaly_detail {
+
+// True when this CPU and OS can run `path` (cpuid and xgetbv).
+bool path_available(Path path);
+
+// The widest available path.
+Path best_path();
+
+// Converts in[0 .. count-1] into out[...] on `path`, which must be
+// available, with the preconditions of paths.h's entries but the vector
+// paths' own: outside their domain (the eccentricity, the caller's MXCSR)
+// the plain path runs instead.
+int32_t convert_array(Path path, const float *in, int32_t count, float eccentricity, float *out,
+                      int32_t max_iterations, int32_t tolerance);
+
+// The same on the best path for this CPU, chosen once when the library is
+// loaded (a GNU indirect function on x86-64).
+int32_t convert_array_best(const float *in, int32_t count, float eccentricity, float *out,
+                           int32_t max_iterations, int32_t tolerance);
+
+}  // namespace trueanomaly_detail
+
+#endif  // TRUEANOMALY_DISPATCH_H

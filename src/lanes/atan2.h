@@ -1,0 +1,71 @@
+// Per instruction set (see lanes.h).
+//
+// atan2_lanes: atan2(y, x) of W pairs of doubles, for finite x, y with
+// x*x + y*y >= 2^-10, within kAtan2Error = 2^-48 of the exact value
+// (absolute); measured maximum 2^-48.91 against MPFR
+// (tools/measure_kernels.cpp). Used, like sincos_lanes, only under a
+// rounding test that allows for this bound plus libm's (docs/exactness.md).
+#ifndef TRUEANOMALY_LANES_ATAN2_H
+#define TRUEANOMALY_LANES_ATAN2_H
+
+#include "lanes.h"
+
+namespace trueanomaly_detail {
+namespace {
+
+// Bound on the domain above (derivation in atan2_lanes).
+constexpr double kAtan2Error = 0x1p-48;
+
+constexpr double kTanPiOver8 = 0x1.a827999fcef32p-2;  // tan(pi/8) rounded to double
+constexpr double kPiOver4 = 0x1.921fb54442d18p-1;     // pi/4, pi/2, pi rounded to double
+constexpr double kPiOver2 = 0x1.921fb54442d18p+0;
+constexpr double kPi = 0x1.921fb54442d18p+1;
+
+// A(z), z = u^2: atan(u) ~ u + u^3 A(z) on |u| <= tan(pi/8) + 2^-20,
+// max |u + u^3 A(u^2) - atan(u)| < 2^-49.3 with the coefficients as rounded.
+// Printed by tools/fit_polynomials.py (mpmath, a Chebyshev fit at 200 bits).
+constexpr double kAtanPoly[9] = {
+    -0x1.55555555553a4p-2,  // z^0  -0.3333333333333093
+    0x1.99999998d178ep-3,   // z^1  0.1999999999772481
+    -0x1.249248aa79b52p-3,  // z^2  -0.14285713930368132
+    0x1.c71c382a3d675p-4,   // z^3  0.11111089648678692
+    -0x1.74563dfb8deabp-4,  // z^4  -0.0909025593945169
+    0x1.3a9d983d1717dp-4,   // z^5  0.07681045025078066
+    -0x1.0c533a6070b34p-4,  // z^6  -0.06550905993848916
+    0x1.a76e383b25b2fp-5,   // z^7  0.05168829901338367
+    -0x1.be2eaac939859p-6,  // z^8  -0.02723280599902753
+};
+
+// Derivation of kAtan2Error.
+//   With n = min(|x|, |y|) and m = max(|x|, |y|), t = n/m is in [0, 1]; above
+//   tan(pi/8), atan(t) = pi/4 + atan(u) with u = (n - m)/(n + m), else u = n/m:
+//   |u| <= tan(pi/8) (the test n > kTanPiOver8*m errs only within 2^-51 of
+//   the switch, inside the polynomial's range), u's relative error < 3.1 *
+//   2^-53, so < 2^-52.3 absolute, and atan's slope is at most 1.
+//   Polynomial < 2^-49.3, its evaluation < 2^-53. Then pi/4 + a, pi/2 - a,
+//   pi - a: each constant and result rounded once, < 2^-50.4 together.
+template <int W>
+__attribute__((always_inline)) inline typename Lanes<W>::d atan2_lanes(typename Lanes<W>::d y,
+                                                                       typename Lanes<W>::d x) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::l L;
+  const L sign_bit = splat<L>(INT64_MIN);
+  const D ax = same_bits<D>(same_bits<L>(x) & ~sign_bit);
+  const D ay = same_bits<D>(same_bits<L>(y) & ~sign_bit);
+  const L swap = ay > ax;
+  const D n = swap ? ax : ay, m = swap ? ay : ax;
+  const L big = n > kTanPiOver8 * m;
+  const D u = (big ? n - m : n) / (big ? n + m : m);
+  const D z = u * u;
+  const D pa = poly8(z, kAtanPoly);
+  D a = mul_add(u * z, pa, u);                        // atan(u)
+  a = big ? kPiOver4 + a : a;                         // atan(t) in [0, pi/4]
+  a = swap ? kPiOver2 - a : a;                        // atan(ay/ax) in [0, pi/2]
+  a = same_bits<L>(x) < 0 ? kPi - a : a;              // [0, pi]
+  return same_bits<D>(same_bits<L>(a) | (same_bits<L>(y) & sign_bit));
+}
+
+}  // namespace
+}  // namespace trueanomaly_detail
+
+#endif  // TRUEANOMALY_LANES_ATAN2_H

@@ -1,0 +1,95 @@
+// Per instruction set (see lanes.h).
+//
+// sincos_lanes: sin(x) and cos(x) of W doubles, for |x| <= kReduceMax = 2^22,
+// each within kSinCosError = 2^-45.5 of the exact value (absolute); measured
+// maximum 2^-46.07 against MPFR (tools/measure_kernels.cpp) and against libm
+// at every float input the array paths give it (tests/exhaustive_sincos.cpp).
+//
+// These are not libm and need not agree with it bit for bit: the array
+// paths use them with this bound plus a generous one for libm, and decide by
+// a rounding test whether libm's values could round differently
+// (docs/exactness.md).
+#ifndef TRUEANOMALY_LANES_SINCOS_H
+#define TRUEANOMALY_LANES_SINCOS_H
+
+#include "lanes.h"
+
+namespace trueanomaly_detail {
+namespace {
+
+// Largest |x| the reduction is proven for: k = round(x*2/pi) stays below
+// 2^22, so k*kPiOver2Hi is exact (see sincos_lanes).
+constexpr double kReduceMax = 0x1p22;
+
+// Bound of both outputs on |x| <= kReduceMax (derivation in sincos_lanes).
+constexpr double kSinCosError = 0x1.6a09e667f3bcdp-46;  // 2^-45.5
+
+// Cody-Waite reduction, pi/2 = kPiOver2Hi + kPiOver2Lo + tail:
+//   kPiOver2Hi: the first 31 significant bits of pi/2, a multiple of 2^-30,
+//     so k*kPiOver2Hi is exact for |k| < 2^22 (31 + 22 bits <= 53);
+//   kPiOver2Lo: pi/2 - kPiOver2Hi rounded to double;
+//   tail = pi/2 - kPiOver2Hi - kPiOver2Lo, |tail| < 2^-87.8.
+constexpr double kPiOver2Hi = 0x1.921fb544p+0;
+constexpr double kPiOver2Lo = 0x1.0b4611a626331p-34;
+constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;  // 2/pi rounded to double
+// Adding 1.5*2^52 to |v| < 2^51 rounds v to an integer, held in the low bits.
+constexpr double kRoundShifter = 0x1.8p52;
+
+// S(z), z = r^2: sin(r) ~ r + r^3 S(z) on |r| <= pi/4 + 2^-20,
+// max |r + r^3 S(r^2) - sin(r)| < 2^-46.1 with the coefficients as rounded.
+// Printed by tools/fit_polynomials.py (mpmath, a Chebyshev fit at 200 bits).
+constexpr double kSinPoly[5] = {
+    -0x1.555555555516bp-3,  // z^0  -0.16666666666663885
+    0x1.1111110fd3d36p-7,   // z^1  0.0083333333310792
+    -0x1.a019fd9b34043p-13,  // z^2  -0.0001984126691696471
+    0x1.71d9a9f2a99dbp-19,   // z^3  2.7555990923134043e-06
+    -0x1.aa2856dcf72e3p-26,  // z^4  -2.4805635646127188e-08
+};
+
+// C(z), z = r^2: cos(r) ~ 1 - z/2 + z^2 C(z) on |r| <= pi/4 + 2^-20,
+// max |1 - r^2/2 + r^4 C(r^2) - cos(r)| < 2^-50.2 with the coefficients as rounded.
+// Printed by tools/fit_polynomials.py (mpmath, a Chebyshev fit at 200 bits).
+constexpr double kCosPoly[5] = {
+    0x1.5555555555437p-5,   // z^0  0.04166666666666468
+    -0x1.6c16c16b614f5p-10,  // z^1  -0.0013888888887277327
+    0x1.a019ff53a5896p-16,   // z^2  2.4801585210975316e-05
+    -0x1.27e25f4ae0cd3p-22,  // z^3  -2.755636969097381e-07
+    0x1.1c81c2f0e4935p-29,   // z^4  2.0700600057419232e-09
+};
+
+// Derivation of kSinCosError.
+//   Reduction: r = x - k*pi/2 with k = round(x*kTwoOverPi). x - k*kPiOver2Hi
+//   is exact, fused or not: with k = 0 it is x; otherwise |x| > pi/4, so x
+//   (a float, or half of one: 24 significant bits) is a multiple of 2^-30,
+//   k*kPiOver2Hi is exact and a multiple of 2^-30, and their difference, a
+//   multiple of 2^-30 below 1 in magnitude, fits in 30 bits. k*kPiOver2Lo and the subtraction add at most 2^-62 + 2^-54, the
+//   tail k*2^-87.8: |r - (x - k*pi/2)| < 2^-53, and |r| <= pi/4 + 2^-20.
+//   Polynomials: < 2^-46.1 (sin) and < 2^-50.2 (cos) on that range, their
+//   evaluation in double < 2^-52. In all, < 2^-45.5 for both.
+template <int W>
+__attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::d x,
+                                                        typename Lanes<W>::d *s,
+                                                        typename Lanes<W>::d *c) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::l L;
+  const D t = mul_add(x, splat<D>(kTwoOverPi), splat<D>(kRoundShifter));
+  const D k = t - kRoundShifter;
+  const L quadrant = same_bits<L>(t) & 3;  // k mod 4, two's complement in the low bits
+  const D r = mul_add(k, splat<D>(-kPiOver2Lo), mul_add(k, splat<D>(-kPiOver2Hi), x));
+  const D z = r * r, z2 = z * z;
+  const D ps = poly4(z, z2, kSinPoly);
+  const D pc = poly4(z, z2, kCosPoly);
+  const D sin_r = mul_add(r * z, ps, r);
+  const D cos_r = mul_add(z2, pc, 1.0 - 0.5 * z);
+  // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q], cos x = (cos r, -sin r, -cos r, sin r)[q].
+  const L swap = -(quadrant & 1);  // all ones or zero
+  const L s_sign = (quadrant & 2) << 62;
+  const L c_sign = ((quadrant + 1) & 2) << 62;
+  *s = same_bits<D>(same_bits<L>(swap ? cos_r : sin_r) ^ s_sign);
+  *c = same_bits<D>(same_bits<L>(swap ? sin_r : cos_r) ^ c_sign);
+}
+
+}  // namespace
+}  // namespace trueanomaly_detail
+
+#endif  // TRUEANOMALY_LANES_SINCOS_H

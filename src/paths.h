@@ -1,0 +1,100 @@
+// The array paths, in one table. Everything that lists the paths — the enum,
+// the names, the entry declarations, the dispatcher's switches and CPU check,
+// and the lists that tests, fuzzer and benchmark iterate — is derived from
+// TRUEANOMALY_VECTOR_PATH_TABLE. Adding a path is one line here, one file
+// src/path_<name>.cpp (three lines, as path_avx2.cpp) and one line in
+// cmake/VectorPaths.cmake with its compiler flags; CMake checks that the two
+// lists agree.
+//
+// Internal: nothing here is exported.
+#ifndef TRUEANOMALY_PATHS_H
+#define TRUEANOMALY_PATHS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// One row per vector path, narrowest first: a CPU that runs a path runs
+// every earlier one (the dispatcher takes the last row the CPU satisfies).
+//   X(name, label, lanes, groups, requirement)
+//   name         path_<name>.cpp defines convert_array_<name>
+//   label        how people write it, for tables and messages
+//   lanes        doubles per vector register: the lane width W
+//   groups       independent groups of W lanes per block, K (lanes/kepler.h)
+//   requirement  the CpuFeatures member that must be true (dispatch.cpp)
+// Only x86-64 builds have vector paths (cmake/VectorPaths.cmake).
+#if TRUEANOMALY_VECTOR_PATHS
+#define TRUEANOMALY_VECTOR_PATH_TABLE(X) \
+  X(avx2, "AVX2", 4, 4, avx2_fma)        \
+  X(avx512, "AVX-512", 8, 4, avx512f_fma)
+#else
+#define TRUEANOMALY_VECTOR_PATH_TABLE(X)
+#endif
+
+namespace trueanomaly_detail {
+
+// The plain path (the libm solve, one element at a time, any CPU) and the
+// vector paths of the table.
+enum class Path : int {
+  plain = 0,
+#define TRUEANOMALY_PATH_ENUM(name, label, lanes, groups, requirement) name,
+  TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_ENUM)
+#undef TRUEANOMALY_PATH_ENUM
+};
+
+struct PathInfo {
+  Path path;
+  const char *name;   // "plain", "avx2", ...
+  const char *label;  // "plain", "AVX2", ...
+  int lanes, groups;  // 1 and 1 for the plain path
+};
+
+// Every path this build has, narrowest first; kPaths[i].path == Path(i).
+constexpr PathInfo kPaths[] = {
+    {Path::plain, "plain", "plain", 1, 1},
+#define TRUEANOMALY_PATH_INFO(name, label, lanes, groups, requirement) \
+  {Path::name, #name, label, lanes, groups},
+    TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_INFO)
+#undef TRUEANOMALY_PATH_INFO
+};
+constexpr size_t kPathCount = sizeof kPaths / sizeof kPaths[0];
+
+constexpr const PathInfo &path_info(Path p) { return kPaths[static_cast<int>(p)]; }
+constexpr const char *path_name(Path p) { return path_info(p).name; }
+
+// The conversion on one path, with the array entry's semantics (index order;
+// the first failing element returns -1 with it and every later output
+// untouched; in place allowed) after the entry's checks: count > 0, both
+// addresses valid, the eccentricity capped. A vector path's caller must also
+// have checked the CPU, the caller's MXCSR and eccentricity_in_vector_domain
+// (dispatch.cpp does); path_plain.cpp's has no precondition.
+using ConvertFn = int32_t (*)(const float *in, int32_t count, float eccentricity, float *out,
+                              int32_t max_iterations, int32_t tolerance);
+
+int32_t convert_array_plain(const float *in, int32_t count, float eccentricity, float *out,
+                            int32_t max_iterations, int32_t tolerance);
+#define TRUEANOMALY_PATH_DECLARE(name, label, lanes, groups, requirement)                 \
+  int32_t convert_array_##name(const float *in, int32_t count, float eccentricity,         \
+                               float *out, int32_t max_iterations, int32_t tolerance);
+TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_DECLARE)
+#undef TRUEANOMALY_PATH_DECLARE
+
+// |e| <= 0.99f keeps the slope 1 - e*cos(E) at 0.0099 or more and the point
+// (sqrt(1-e)*cos(E/2), sqrt(1+e)*sin(E/2)) at least 0.0999 from the origin,
+// which the vector paths' rounding tests rely on. NaN is outside.
+inline bool eccentricity_in_vector_domain(float e) { return e >= -0.99f && e <= 0.99f; }
+
+}  // namespace trueanomaly_detail
+
+// In path_<name>.cpp: defines convert_array_<name> as the lane driver with
+// the table's width and grouping for that path.
+#define TRUEANOMALY_DEFINE_VECTOR_PATH(path_name)                                             \
+  namespace trueanomaly_detail {                                                              \
+  int32_t convert_array_##path_name(const float *in, int32_t count, float e, float *out,      \
+                                    int32_t max_iterations, int32_t tolerance) {              \
+    constexpr PathInfo info = path_info(Path::path_name);                                     \
+    return convert_array_lanes<info.lanes, info.groups>(in, count, e, out, max_iterations,    \
+                                                        tolerance);                           \
+  }                                                                                           \
+  }
+
+#endif  // TRUEANOMALY_PATHS_H

@@ -1,0 +1,59 @@
+// The library's lane kernels (src/lanes/) as tests and tools call them:
+// compiled once per vector path, with that path's instruction-set flags,
+// from kernels_path.cpp.in (tests/CMakeLists.txt makes one file per row of
+// src/paths.h), and reached only through these tables after a CPU check.
+// Nothing else in a test program is compiled for a wider instruction set
+// than the build's own, so a program runs (and skips what it cannot check)
+// on any x86-64 CPU.
+#ifndef TRUEANOMALY_TESTS_KERNELS_H
+#define TRUEANOMALY_TESTS_KERNELS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "dispatch.h"
+
+namespace lane_kernels {
+
+using trueanomaly_detail::ConvertFn;
+
+// One instantiation of the block driver: W lanes, K groups a block.
+struct Shape {
+  int lanes, groups;
+  bool one_step;  // the one-step driver forced, whatever e and the tolerance
+  ConvertFn convert;
+};
+
+// "4x4", "4x4_one_step".
+std::string shape_name(const Shape &s);
+
+struct Kernels {
+  trueanomaly_detail::Path path;  // the path whose flags these are compiled with
+  const char *name;               // its name in paths.h
+  int lanes;                      // its width
+  // sincos_lanes and atan2_lanes over arrays of any length n.
+  void (*sincos)(const double *x, size_t n, double *sin_x, double *cos_x);
+  void (*atan2)(const double *y, const double *x, size_t n, double *angle);
+  // The path's own shape, one group of it, its one-step driver, and the
+  // next wider path's shape in this path's registers (so that shape is
+  // checked on CPUs without the wider path too).
+  const Shape *shapes;
+  size_t shape_count;
+};
+
+// Every table this build compiled (one per vector path), whether or not this
+// CPU can run it.
+std::vector<const Kernels *> compiled();
+
+// True when this CPU can run `k` (the library's own CPU check).
+inline bool runnable(const Kernels &k) { return trueanomaly_detail::path_available(k.path); }
+
+// The compiled tables this CPU can run, narrowest first.
+std::vector<const Kernels *> runnable();
+
+}  // namespace lane_kernels
+
+#endif  // TRUEANOMALY_TESTS_KERNELS_H

@@ -1,0 +1,88 @@
+// Per instruction set: included only by the files made from
+// kernels_path.cpp.in, each compiled with one vector path's flags. The lane
+// kernels instantiated for kernels.h, with the shapes taken from paths.h.
+#ifndef TRUEANOMALY_TESTS_KERNELS_PER_PATH_H
+#define TRUEANOMALY_TESTS_KERNELS_PER_PATH_H
+
+#include <string.h>
+
+#include "kernels/kernels.h"
+#include "lanes/kepler.h"
+
+namespace lane_kernels {
+namespace {
+
+using namespace trueanomaly_detail;
+
+template <int W>
+void sincos_array(const double *x, size_t n, double *sin_x, double *cos_x) {
+  typedef typename Lanes<W>::d D;
+  size_t i = 0;
+  for (; i + W <= n; i += W) {
+    D v, s, c;
+    memcpy(&v, x + i, sizeof v);
+    sincos_lanes<W>(v, &s, &c);
+    memcpy(sin_x + i, &s, sizeof s);
+    memcpy(cos_x + i, &c, sizeof c);
+  }
+  if (i < n) {
+    D v = splat<D>(0.0), s, c;
+    memcpy(&v, x + i, (n - i) * sizeof(double));
+    sincos_lanes<W>(v, &s, &c);
+    memcpy(sin_x + i, &s, (n - i) * sizeof(double));
+    memcpy(cos_x + i, &c, (n - i) * sizeof(double));
+  }
+}
+
+template <int W>
+void atan2_array(const double *y, const double *x, size_t n, double *angle) {
+  typedef typename Lanes<W>::d D;
+  for (size_t i = 0; i < n; i += W) {
+    const size_t m = n - i < W ? n - i : W;
+    D vy = splat<D>(0.0), vx = splat<D>(1.0);
+    memcpy(&vy, y + i, m * sizeof(double));
+    memcpy(&vx, x + i, m * sizeof(double));
+    const D a = atan2_lanes<W>(vy, vx);
+    memcpy(angle + i, &a, m * sizeof(double));
+  }
+}
+
+template <int W, int K>
+int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
+                        int32_t max_iterations, int32_t tolerance) {
+  return convert_blocks<W, K, true>(in, count, e, out, max_iterations, tolerance);
+}
+
+// The shapes of the path at index I of kPaths.
+template <size_t I>
+struct ShapesOf {
+  static constexpr PathInfo own = kPaths[I];
+  static constexpr PathInfo wider = I + 1 < kPathCount ? kPaths[I + 1] : kPaths[I];
+  static constexpr Shape own_shapes[] = {
+      {own.lanes, own.groups, false, &convert_array_lanes<own.lanes, own.groups>},
+      {own.lanes, 1, false, &convert_array_lanes<own.lanes, 1>},
+      {own.lanes, own.groups, true, &one_step_driver<own.lanes, own.groups>},
+      {wider.lanes, wider.groups, false, &convert_array_lanes<wider.lanes, wider.groups>},
+  };
+  // Without a wider path, the fourth shape would repeat the first.
+  static constexpr size_t count = I + 1 < kPathCount ? 4 : 3;
+};
+
+}  // namespace
+}  // namespace lane_kernels
+
+// Defines lane_kernels::kernels_<path>, the table of kernels.h for that path.
+#define TRUEANOMALY_DEFINE_LANE_KERNELS(path_name)                                         \
+  namespace lane_kernels {                                                                 \
+  using Shapes_##path_name = ShapesOf<static_cast<size_t>(Path::path_name)>;              \
+  extern const Kernels kernels_##path_name = {                                             \
+      Path::path_name,                                                                     \
+      #path_name,                                                                          \
+      Shapes_##path_name::own.lanes,                                                       \
+      &sincos_array<Shapes_##path_name::own.lanes>,                                        \
+      &atan2_array<Shapes_##path_name::own.lanes>,                                         \
+      Shapes_##path_name::own_shapes,                                                      \
+      Shapes_##path_name::count};                                                          \
+  }
+
+#endif  // TRUEANOMALY_TESTS_KERNELS_PER_PATH_H
