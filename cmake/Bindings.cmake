@@ -2,8 +2,6 @@
 # from the top-level CMakeLists.txt after the library, examples and tests.
 
 option(TRUEANOMALY_FORTRAN "Build the Fortran example and test when a Fortran compiler is found" ON)
-set(TRUEANOMALY_PYTHON "" CACHE FILEPATH
-    "Python 3 interpreter for the Python and Dask tests (default: /usr/bin/python3, else python3 on PATH)")
 
 if(TRUEANOMALY_FORTRAN)
   include(CheckLanguage)
@@ -38,31 +36,27 @@ if(TRUEANOMALY_BUILD_TESTS)
   add_executable(trueanomaly_cpp_tests tests/cpp/test_cpp_binding.cpp)
   target_link_libraries(trueanomaly_cpp_tests PRIVATE trueanomaly GTest::gtest_main)
   trueanomaly_warnings(trueanomaly_cpp_tests -Wshadow -Wpedantic)
-  gtest_discover_tests(trueanomaly_cpp_tests TEST_PREFIX cpp. DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(trueanomaly_cpp_tests TEST_PREFIX cpp. DISCOVERY_TIMEOUT 60
+                       PROPERTIES LABELS bindings)
 
   if(TARGET trueanomaly_fortran)
     add_executable(trueanomaly_fortran_test tests/fortran/test_fortran_binding.f90)
     target_link_libraries(trueanomaly_fortran_test PRIVATE trueanomaly_fortran)
     add_test(NAME fortran.binding COMMAND trueanomaly_fortran_test)
+    set_tests_properties(fortran.binding PROPERTIES LABELS bindings)
   endif()
 
   if(TRUEANOMALY_BUILD_EXAMPLES)
     add_test(NAME example.cpp COMMAND orbit_cpp)
+    set_tests_properties(example.cpp PROPERTIES LABELS examples)
     if(TARGET orbit_fortran)
       add_test(NAME example.fortran COMMAND orbit_fortran)
+      set_tests_properties(example.fortran PROPERTIES LABELS examples)
     endif()
   endif()
 
   # Python tests exit with 77 (skipped) where numpy or Dask is missing, so the
   # suite passes on machines without them.
-  if(NOT TRUEANOMALY_PYTHON)
-    if(EXISTS /usr/bin/python3)
-      set(TRUEANOMALY_PYTHON /usr/bin/python3)
-    else()
-      find_program(TRUEANOMALY_PYTHON_FOUND python3)
-      set(TRUEANOMALY_PYTHON "${TRUEANOMALY_PYTHON_FOUND}")
-    endif()
-  endif()
   if(TRUEANOMALY_SANITIZE)
     # A sanitized library cannot be loaded into an uninstrumented python3.
     message(STATUS "Sanitizer build: the Python and Dask tests are not registered")
@@ -79,7 +73,7 @@ if(TRUEANOMALY_BUILD_TESTS)
              COMMAND "${TRUEANOMALY_PYTHON}" "${CMAKE_CURRENT_SOURCE_DIR}/examples/python/dask_catalogue.py"
                      200000 --chunk 25000)
     set_tests_properties(python.binding python.dask_catalogue PROPERTIES
-      ENVIRONMENT "${_python_env}" SKIP_RETURN_CODE 77)
+      ENVIRONMENT "${_python_env}" SKIP_RETURN_CODE 77 LABELS bindings)
     set_tests_properties(python.dask_catalogue PROPERTIES TIMEOUT 60)
   else()
     message(STATUS "No python3: the Python and Dask tests are not registered")

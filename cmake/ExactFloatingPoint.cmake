@@ -34,3 +34,13 @@ function(trueanomaly_exact_fp target)
   target_compile_options(${target} PRIVATE
     -ffp-contract=off -fno-fast-math -frounding-math)
 endfunction()
+
+# The independent test model's flags (tests/model/kepler_model.c): every
+# product rounded before its subtraction, sin and cos two separate libm calls
+# (never merged into sincos, never folded at compile time), the caller's
+# rounding mode. The tests build it at -O0; tools that scan with it may
+# optimise, which none of these flags lets change a result.
+function(trueanomaly_model_fp target)
+  target_compile_options(${target} PRIVATE
+    -ffp-contract=off -fno-builtin -frounding-math -fno-fast-math)
+endfunction()

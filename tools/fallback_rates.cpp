@@ -1,18 +1,19 @@
-// How often the vectorised path hands an element back to the plain solve,
-// per regime: the share of lanes whose rounding test could not decide (or
-// whose iterate left the proven domain) among the elements of the regime.
-//
-//   g++ -O2 -mavx2 -mfma -ffp-contract=off -fno-fast-math -Wno-psabi -std=c++17 \
-//       -Isrc tools/fallback_rates.cpp -o /tmp/fallback_rates
-//   /tmp/fallback_rates [elements per regime]
+// How often a vector path hands an element back to the plain solve, per
+// regime: the share of lanes whose rounding test could not decide (or whose
+// iterate left the proven domain) among the elements of the regime that
+// are solved (those that reach the limit fail on every path alike).
+// Built with TRUEANOMALY_BUILD_TOOLS=ON:
+//   trueanomaly_fallback_rates [ELEMENTS-PER-REGIME] [--path NAME]
+// Default: 4 000 000 elements, the widest path this CPU runs. Exit 77 when
+// it runs none.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
-#include "kepler_lanes.h"
-
-using namespace trueanomaly_detail;
+#include "kernels/kernels.h"
 
 namespace {
 
@@ -38,23 +39,36 @@ const Regime kRegimes[] = {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const long n = argc > 1 ? atol(argv[1]) : 4000000;
+  long n = 4000000;
+  std::string path;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--path") == 0 && i + 1 < argc) path = argv[++i];
+    else n = std::atol(argv[i]);
+  }
+  const lane_kernels::Kernels *k = nullptr;
+  for (const lane_kernels::Kernels *c : lane_kernels::runnable())
+    if (path.empty() || path == c->name) k = c;
+  if (k == nullptr) {
+    std::printf("no such vector path on this CPU: nothing measured\n");
+    return 77;
+  }
   std::mt19937_64 rng(2024);
+  std::printf("%s path, blocks of %zu\n\n", k->name, k->block_size);
   std::printf("| regime | elements | handed to the plain solve | rate |\n|---|---|---|---|\n");
+  std::vector<float> block(k->block_size);
+  std::vector<int32_t> status(k->block_size);
   for (const Regime &r : kRegimes) {
     std::uniform_real_distribution<float> m(r.m_lo, r.m_hi);
     std::uniform_real_distribution<float> ecc(r.e_lo, r.e_hi);
     long undecided = 0, counted = 0;
-    float block[8];
-    for (long i = 0; i < n; i += 8) {
+    for (long i = 0; i < n; i += static_cast<long>(k->block_size)) {
       const float e = r.e_lo == r.e_hi ? r.e_lo : ecc(rng);
       for (float &x : block) x = m(rng);
-      BlockResult<8> out;
-      solve_lanes<4, 2, false>(block, make_orbit(e, r.limit, r.tolerance), &out);
-      for (int k = 0; k < 8; ++k) {
-        if (out.status[k] == kFailed) continue;  // fails on every path alike
+      k->block_statuses(block.data(), e, r.limit, r.tolerance, status.data());
+      for (int32_t st : status) {
+        if (st == lane_kernels::kBlockFailed) continue;
         ++counted;
-        undecided += out.status[k] == kUndecided;
+        undecided += st == lane_kernels::kBlockUndecided;
       }
     }
     std::printf("| %s | %ld | %ld | %.2g |\n", r.name, counted, undecided,

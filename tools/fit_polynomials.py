@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Fits the polynomials of the vectorised sin/cos/atan kernels (src/vec_math.h)
-and prints them as C hex-float constants with their approximation error.
+"""Fits the polynomials of the vector sin/cos/atan kernels (src/lanes/sincos.h,
+src/lanes/atan2.h) and prints each as the block those headers hold: its
+domain, its approximation error and its coefficients as hex floats.
 
 The fit is a Chebyshev fit (near-minimax) in z = x^2 done with mpmath at 200
 bits; each coefficient is then rounded to double and the error of the rounded
@@ -8,9 +9,29 @@ polynomial (evaluated exactly) is measured on a dense grid. Evaluation
 rounding in double is bounded separately (docs/exactness.md) and measured
 against MPFR by tools/measure_kernels.cpp.
 
-    python3 tools/fit_polynomials.py
+    python3 tools/fit_polynomials.py            # print the blocks
+    python3 tools/fit_polynomials.py --check    # exit 1 unless src/lanes/ holds them
+
+--check is a ctest (tools.fit_polynomials); it exits 77 (skipped) without
+mpmath (Debian: python3-mpmath).
 """
-import mpmath as mp
+import math
+import os
+import sys
+
+try:
+    import mpmath as mp
+except ImportError:
+    print("mpmath is not installed (Debian: python3-mpmath): skipped")
+    sys.exit(77)
+
+CHECK = "--check" in sys.argv[1:]
+if CHECK:
+    import contextlib
+    import io
+    _printed = io.StringIO()
+    _redirect = contextlib.redirect_stdout(_printed)
+    _redirect.__enter__()
 
 mp.mp.prec = 200
 PIO4 = mp.pi / 4
@@ -31,7 +52,10 @@ def horner(cs, z):
     return acc
 
 
-def max_err(approx, exact, lo, hi, n=20001):
+GRID = 20001
+
+
+def max_err(approx, exact, lo, hi, n=GRID):
     worst = mp.mpf(0)
     for i in range(n):
         x = lo + (hi - lo) * i / (n - 1)
@@ -41,20 +65,56 @@ def max_err(approx, exact, lo, hi, n=20001):
     return worst
 
 
-def show(name, cs, err):
-    print(f"// {name}: max |error| = 2^{float(mp.log(err, 2)):.1f}")
-    for i, c in enumerate(cs):
-        print(f"  {c.hex()},  // {c!r} z^{i}")
+def show(comment, name, cs, err):
+    """Prints the block that src/lanes/ holds: a refit is a paste."""
+    for line in comment:
+        print(f"// {line}")
+    print(f"// Printed by tools/fit_polynomials.py (mpmath, a Chebyshev fit at 200 bits).")
+    print(f"constexpr double {name}[{len(cs)}] = {{")
+    entries = [f"{c.hex()}," for c in cs]
+    width = max(len(e) for e in entries) + 1
+    for i, (c, e) in enumerate(zip(cs, entries)):
+        print(f"    {e:<{width}}// z^{i}  {c!r}")
+    print("};")
+
+
+def bound_text(err):
+    return f"{math.ceil(float(mp.log(err, 2)) * 10) / 10:.1f}"
 
 
 # sin(r) = r + r*z*S(z), z = r^2:  S(z) = (sin(r)/r - 1)/z
 S = fit(lambda z: (mp.sin(mp.sqrt(z)) / mp.sqrt(z) - 1) / z if z else mp.mpf(-1) / 6, R * R, 4)
-show("sin on [-pi/4, pi/4]", S, max_err(lambda r: r + r * r * r * horner(S, r * r), mp.sin, -R, R))
+e = max_err(lambda r: r + r * r * r * horner(S, r * r), mp.sin, -R, R)
+show(["S(z), z = r^2: sin(r) ~ r + r^3 S(z) on |r| <= pi/4 + 2^-20,",
+      f"|r + r^3 S(r^2) - sin(r)| < 2^{bound_text(e)} (largest on a {GRID}-point grid, rounded up),",
+      "with the coefficients as rounded to double."],
+     "kSinPoly", S, e)
+print()
 
 # cos(r) = 1 - z/2 + z*z*C(z):  C(z) = (cos(r) - 1 + z/2)/z^2
 C = fit(lambda z: (mp.cos(mp.sqrt(z)) - 1 + z / 2) / (z * z) if z else mp.mpf(1) / 24, R * R, 4)
-show("cos on [-pi/4, pi/4]", C, max_err(lambda r: 1 - r * r / 2 + r ** 4 * horner(C, r * r), mp.cos, -R, R))
+e = max_err(lambda r: 1 - r * r / 2 + r ** 4 * horner(C, r * r), mp.cos, -R, R)
+show(["C(z), z = r^2: cos(r) ~ 1 - z/2 + z^2 C(z) on |r| <= pi/4 + 2^-20,",
+      f"|1 - r^2/2 + r^4 C(r^2) - cos(r)| < 2^{bound_text(e)} (largest on a {GRID}-point grid, rounded up),",
+      "with the coefficients as rounded to double."],
+     "kCosPoly", C, e)
+print()
 
 # atan(u) = u + u*z*A(z) on |u| <= tan(pi/8):  A(z) = (atan(u)/u - 1)/z
 A = fit(lambda z: (mp.atan(mp.sqrt(z)) / mp.sqrt(z) - 1) / z if z else mp.mpf(-1) / 3, T8 * T8, 8)
-show("atan on [-tan(pi/8), tan(pi/8)]", A, max_err(lambda u: u + u ** 3 * horner(A, u * u), mp.atan, -T8, T8))
+e = max_err(lambda u: u + u ** 3 * horner(A, u * u), mp.atan, -T8, T8)
+show(["A(z), z = u^2: atan(u) ~ u + u^3 A(z) on |u| <= tan(pi/8) + 2^-20,",
+      f"|u + u^3 A(u^2) - atan(u)| < 2^{bound_text(e)} (largest on a {GRID}-point grid, rounded up),",
+      "with the coefficients as rounded to double."],
+     "kAtanPoly", A, e)
+
+
+if CHECK:
+    _redirect.__exit__(None, None, None)
+    here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "lanes")
+    headers = "".join(open(os.path.join(here, f)).read() for f in ("sincos.h", "atan2.h"))
+    missing = [b for b in _printed.getvalue().split("\n\n") if b.strip() not in headers]
+    for block in missing:
+        print("src/lanes/ does not hold this block:\n" + block)
+    print(f"{3 - len(missing)} of 3 polynomial blocks match src/lanes/")
+    sys.exit(1 if missing else 0)

@@ -1,8 +1,7 @@
-#!/bin/sh
-# Builds tools/measure_kernels.cpp with the project (Release, in build-tools/)
-# and runs it; arguments go to the program (e.g. --path avx2, --quick).
-set -e
-cd "$(dirname "$0")/.."
-cmake -S . -B build-tools -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-tools --target trueanomaly_measure_kernels >/dev/null
-exec build-tools/tools/trueanomaly_measure_kernels "$@"
+#!/usr/bin/env bash
+# Builds tools/measure_kernels.cpp (needs libmpfr-dev) and runs it; arguments
+# go to the program (e.g. --path avx2, --quick).
+set -euo pipefail
+source "$(dirname "$0")/build_tools.sh"
+build_tools trueanomaly_measure_kernels
+exec "$tools/trueanomaly_measure_kernels" "$@"

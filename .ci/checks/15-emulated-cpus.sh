@@ -10,7 +10,7 @@ source .ci/lib.sh
 ci_install qemu-user cmake ninja-build g++ libgtest-dev libmpfr-dev
 
 dir=build-ci/emulated
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRUEANOMALY_WERROR=ON \
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRUEANOMALY_WERROR=ON -DTRUEANOMALY_BUILD_TOOLS=ON \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/.ci/emulate-cpu" >/dev/null
 cmake --build "$dir" -j2 >/dev/null
 
@@ -26,6 +26,6 @@ for cpu in "Nehalem plain" "Haswell,-pcid,-x2apic,-tsc-deadline,-hle,-invpcid,-r
       >"$dir/ctest-${model%%,*}.log" 2>&1 || { cat "$dir/ctest-${model%%,*}.log"; exit 1; }
   grep -E "tests passed|Total Test time" "$dir/ctest-${model%%,*}.log"
   grep -c "(Skipped)" "$dir/ctest-${model%%,*}.log" | sed 's/$/ tests skipped (paths this CPU lacks)/'
-  TRUEANOMALY_QEMU_CPU=$model TRUEANOMALY_EXPECT_PATH=$expected .ci/emulate-cpu \
-    "$dir/tests/trueanomaly_path_tests" --gtest_filter='Dispatch.*' | grep "dispatcher's choice"
+  TRUEANOMALY_QEMU_CPU=$model TRUEANOMALY_EXPECT_PATH=$expected \
+    ctest --test-dir "$dir" -L paths -V | grep "dispatcher's choice"
 done

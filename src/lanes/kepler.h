@@ -320,12 +320,16 @@ inline int32_t convert_blocks(const float *in, int32_t count, float e, float *ou
 // element stops after it, but where |M| is in the millions and E's float
 // spacing rounds the step up to 1. Which driver runs changes only the speed,
 // never a result.
+inline bool one_step_rule_applies(float e, int32_t tolerance) {
+  return tolerance >= 0 && e >= -0.7f && e <= 0.7f;
+}
+
 template <int W, int K>
 inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
                                    float *out, int32_t max_iterations,
                                    int32_t tolerance) {
   if (max_iterations <= 1) return -1;  // every element fails after one step
-  if (tolerance >= 0 && e >= -0.7f && e <= 0.7f)
+  if (one_step_rule_applies(e, tolerance))
     return convert_blocks<W, K, true>(in, count, e, out, max_iterations, tolerance);
   return convert_blocks<W, K, false>(in, count, e, out, max_iterations, tolerance);
 }

@@ -42,7 +42,17 @@ struct Kernels {
   // checked on CPUs without the wider path too).
   const Shape *shapes;
   size_t shape_count;
+  // One block of the path's own shape (block_size mean anomalies) solved as
+  // the path solves it, with the driver it would choose: each lane's status,
+  // kSolved, kFailed or kUndecided (handed to the plain solve), as in
+  // lanes/kepler.h. For tools/fallback_rates.cpp.
+  size_t block_size;
+  void (*block_statuses)(const float *mean_anomalies, float eccentricity, int32_t max_iterations,
+                         int32_t tolerance, int32_t *status);
 };
+
+// The lane statuses of block_statuses.
+enum BlockStatus : int32_t { kBlockSolved = 1, kBlockFailed = 2, kBlockUndecided = 3 };
 
 // Every table this build compiled (one per vector path), whether or not this
 // CPU can run it.

@@ -53,6 +53,22 @@ int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
   return convert_blocks<W, K, true>(in, count, e, out, max_iterations, tolerance);
 }
 
+template <int W, int K>
+void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations,
+                    int32_t tolerance, int32_t *status) {
+  static_assert(int32_t{kSolved} == int32_t{kBlockSolved} &&
+                    int32_t{kFailed} == int32_t{kBlockFailed} &&
+                    int32_t{kUndecided} == int32_t{kBlockUndecided},
+                "kernels.h names the lanes' statuses");
+  const Orbit orbit = make_orbit(e, max_iterations, tolerance);
+  BlockResult<W * K> r;
+  if (one_step_rule_applies(e, tolerance))
+    solve_lanes<W, K, true>(mean_anomalies, orbit, &r);
+  else
+    solve_lanes<W, K, false>(mean_anomalies, orbit, &r);
+  memcpy(status, r.status, sizeof r.status);
+}
+
 // The shapes of the path at index I of kPaths.
 template <size_t I>
 struct ShapesOf {
@@ -82,7 +98,9 @@ struct ShapesOf {
       &sincos_array<Shapes_##path_name::own.lanes>,                                        \
       &atan2_array<Shapes_##path_name::own.lanes>,                                         \
       Shapes_##path_name::own_shapes,                                                      \
-      Shapes_##path_name::count};                                                          \
+      Shapes_##path_name::count,                                                           \
+      Shapes_##path_name::own.lanes * Shapes_##path_name::own.groups,                      \
+      &block_statuses<Shapes_##path_name::own.lanes, Shapes_##path_name::own.groups>};     \
   }
 
 #endif  // TRUEANOMALY_TESTS_KERNELS_PER_PATH_H
