@@ -7,17 +7,14 @@
 #include <random>
 #include <vector>
 
+#include "float_bits.h"
 #include "inputs.h"
 #include "libm_loop.h"
 #include "trueanomaly.h"
 
 namespace {
 
-float from_bits(uint32_t u) {
-  float x;
-  std::memcpy(&x, &u, sizeof x);
-  return x;
-}
+float from_bits(uint32_t u) { return float_from_bits(u); }
 
 // The libm loop is the library's pattern to the bit, also where it is easy to
 // get wrong: wild iterations near e = 0.99, negative and large mean

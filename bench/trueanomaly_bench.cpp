@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "dispatch.h"
+#include "float_bits.h"
 #include "inputs.h"
 #include "libm_loop.h"
 #include "solve.h"
@@ -105,11 +106,7 @@ int32_t convert(const Variant &v, const float *in, int32_t count, float e, float
   return -1;
 }
 
-uint32_t bits(float x) {
-  uint32_t b;
-  memcpy(&b, &x, sizeof b);
-  return b;
-}
+uint32_t bits(float x) { return float_bits(x); }
 
 // Runs the case once and compares with the libm loop. Empty when equal.
 std::string verify(const Case &c, std::vector<float> &out) {

@@ -35,6 +35,7 @@ if(TRUEANOMALY_BUILD_TESTS)
   include(GoogleTest)
   add_executable(trueanomaly_cpp_tests tests/cpp/test_cpp_binding.cpp)
   target_link_libraries(trueanomaly_cpp_tests PRIVATE trueanomaly GTest::gtest_main)
+  target_include_directories(trueanomaly_cpp_tests PRIVATE "${PROJECT_SOURCE_DIR}/tests")
   trueanomaly_warnings(trueanomaly_cpp_tests -Wshadow -Wpedantic)
   gtest_discover_tests(trueanomaly_cpp_tests TEST_PREFIX cpp. DISCOVERY_TIMEOUT 60
                        PROPERTIES LABELS bindings)

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "dispatch.h"
+#include "float_bits.h"
 #include "solve.h"
 #include "trueanomaly.h"
 
@@ -34,17 +35,9 @@ using trueanomaly_detail::Path;
     if (!(condition)) fail(#condition, index); \
   } while (0)
 
-uint32_t bits(float x) {
-  uint32_t u;
-  std::memcpy(&u, &x, sizeof u);
-  return u;
-}
-float from_bits(uint32_t u) {
-  float x;
-  std::memcpy(&x, &u, sizeof x);
-  return x;
-}
-bool same(float a, float b) { return (a != a && b != b) || bits(a) == bits(b); }
+uint32_t bits(float x) { return float_bits(x); }
+float from_bits(uint32_t u) { return float_from_bits(u); }
+bool same(float a, float b) { return same_result(a, b); }
 
 // Outputs start outside every result's range, distinct per index.
 float sentinel(size_t i) { return from_bits(0x4b000000u + static_cast<uint32_t>(i)); }

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "float_bits.h"
 #include "kernels/kernels.h"
 #include "lanes/kepler.h"
 
@@ -69,11 +70,7 @@ struct PathResult {
   Worst sin, cos;
 };
 
-double float_value(uint32_t bits) {
-  float f;
-  memcpy(&f, &bits, sizeof f);
-  return f;
-}
+double float_value(uint32_t bits) { return float_from_bits(bits); }
 
 // The input of index i: patterns 0 .. kTopBits, then the halved set, each
 // positive (even i) and negative (odd i).

@@ -22,14 +22,14 @@ using namespace trueanomaly_detail;
 
 constexpr float kSentinel = -4321.25f;
 
-struct Regime {
+struct InputRange {
   const char *name;
   float m_lo, m_hi, e_lo, e_hi;
 };
 
 // Eccentricities stay within the vector domain |e| <= 0.99f; dispatch sends
 // everything else to the plain solve before the kernels are reached.
-const Regime kRegimes[] = {
+const InputRange kRanges[] = {
     {"one orbit", -6.3f, 6.3f, 0.0f, 0.99f},
     {"near parabolic", -6.3f, 6.3f, 0.95f, 0.99f},
     {"negative e", -6.3f, 6.3f, -0.99f, 0.0f},
@@ -87,15 +87,15 @@ class LaneShape : public ::testing::TestWithParam<ShapeOnPath> {
   }
 };
 
-// Random arrays in every regime, with limits that fail some elements and
+// Random arrays in every input range, with limits that fail some elements and
 // tolerances of every kind. The one-step driver is forced where further
 // steps are common (high e, negative tolerances), so its out-of-line further
 // steps are exercised; the array path takes it only where they are rare.
-TEST_P(LaneShape, MatchesThePlainSolveInEveryRegime) {
+TEST_P(LaneShape, MatchesThePlainSolveOnEveryInputRange) {
   const lane_kernels::Shape &shape = *GetParam().shape;
   std::mt19937_64 rng(static_cast<uint64_t>(shape.lanes * 100 + shape.groups) +
                       (shape.one_step ? 7u : 0u));
-  for (const Regime &r : kRegimes) {
+  for (const InputRange &r : kRanges) {
     SCOPED_TRACE(r.name);
     const int calls = static_cast<int>(differential::scaled_count(150));
     for (int call = 0; call < calls; ++call) {

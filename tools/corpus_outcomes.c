@@ -14,16 +14,15 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "float_bits.h"
 #include "kepler_model.h"
 
-static float from_bits(uint32_t u) { float f; memcpy(&f, &u, 4); return f; }
-static uint32_t to_bits(float f) { uint32_t u; memcpy(&u, &f, 4); return u; }
 
 static void print_outcome(float m, float e, int32_t limit, int32_t tolerance) {
   struct model_outcome o = model_solve(m, model_capped_eccentricity(e), limit, tolerance);
-  if (o.value != o.value) o.value = from_bits(0x7fc00000u); /* any NaN */
-  printf("%08x %08x %d %d -> %d %08x %d\n", to_bits(m), to_bits(e), limit, tolerance,
-         o.solved, to_bits(o.value), o.steps);
+  if (o.value != o.value) o.value = float_from_bits(0x7fc00000u); /* any NaN */
+  printf("%08x %08x %d %d -> %d %08x %d\n", float_bits(m), float_bits(e), limit, tolerance,
+         o.solved, float_bits(o.value), o.steps);
 }
 
 int main(int argc, char **argv) {
@@ -50,7 +49,7 @@ int main(int argc, char **argv) {
     unsigned m, e;
     int limit, tolerance;
     if (line[0] == '#' || sscanf(line, "%x %x %d %d", &m, &e, &limit, &tolerance) != 4) continue;
-    print_outcome(from_bits(m), from_bits(e), limit, tolerance);
+    print_outcome(float_from_bits(m), float_from_bits(e), limit, tolerance);
   }
   fclose(file);
   return 0;

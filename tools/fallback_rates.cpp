@@ -1,9 +1,9 @@
 // How often a vector path hands an element back to the plain solve, per
-// regime: the share of lanes whose rounding test could not decide (or whose
-// iterate left the proven domain) among the elements of the regime that
+// sample of inputs: the share of lanes whose rounding test could not decide (or whose
+// iterate left the proven domain) among the elements of the sample that
 // are solved (those that reach the limit fail on every path alike).
 // Built with TRUEANOMALY_BUILD_TOOLS=ON:
-//   trueanomaly_fallback_rates [ELEMENTS-PER-REGIME] [--path NAME]
+//   trueanomaly_fallback_rates [ELEMENTS-PER-SAMPLE] [--path NAME]
 // Default: 4 000 000 elements, the widest path this CPU runs. Exit 77 when
 // it runs none.
 #include <cstdio>
@@ -17,13 +17,13 @@
 
 namespace {
 
-struct Regime {
+struct Sample {
   const char *name;
   float m_lo, m_hi, e_lo, e_hi;
   int32_t limit, tolerance;
 };
 
-const Regime kRegimes[] = {
+const Sample kSamples[] = {
     {"e = 0, M in [0, 2pi)", 0.0f, 6.2831853f, 0.0f, 0.0f, 100, 0},
     {"e = 0.1", 0.0f, 6.2831853f, 0.1f, 0.1f, 100, 0},
     {"e = 0.5", 0.0f, 6.2831853f, 0.5f, 0.5f, 100, 0},
@@ -54,10 +54,10 @@ int main(int argc, char **argv) {
   }
   std::mt19937_64 rng(2024);
   std::printf("%s path, blocks of %zu\n\n", k->name, k->block_size);
-  std::printf("| regime | elements | handed to the plain solve | rate |\n|---|---|---|---|\n");
+  std::printf("| inputs | elements | handed to the plain solve | rate |\n|---|---|---|---|\n");
   std::vector<float> block(k->block_size);
   std::vector<int32_t> status(k->block_size);
-  for (const Regime &r : kRegimes) {
+  for (const Sample &r : kSamples) {
     std::uniform_real_distribution<float> m(r.m_lo, r.m_hi);
     std::uniform_real_distribution<float> ecc(r.e_lo, r.e_hi);
     long undecided = 0, counted = 0;

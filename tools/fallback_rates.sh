@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds tools/fallback_rates.cpp and runs it: how often each vector path
-# hands elements to the plain solve, per regime.
-#   tools/fallback_rates.sh [ELEMENTS-PER-REGIME] [--path NAME]
+# hands elements to the plain solve, per sample of inputs.
+#   tools/fallback_rates.sh [ELEMENTS-PER-SAMPLE] [--path NAME]
 set -euo pipefail
 source "$(dirname "$0")/build_tools.sh"
 build_tools trueanomaly_fallback_rates

@@ -63,6 +63,7 @@
 #include <string>
 #include <vector>
 
+#include "float_bits.h"
 #include "kernels/kernels.h"
 #include "lanes/atan2.h"
 #include "lanes/sincos.h"
@@ -97,18 +98,10 @@ uint64_t rnd(uint64_t set, uint64_t i, uint64_t stream) {
 }
 double unit(uint64_t r) { return (double)(r >> 11) * 0x1p-53; }  // [0, 1)
 
-// The same bits read as another type of the same size.
-template <class To, class From>
-To same_bits(From x) {
-  static_assert(sizeof(To) == sizeof(From), "sizes differ");
-  To y;
-  memcpy(&y, &x, sizeof y);
-  return y;
-}
-float float_of(uint32_t bits) { return same_bits<float>(bits); }
-uint32_t bits_of(float f) { return same_bits<uint32_t>(f); }
-double double_of(uint64_t bits) { return same_bits<double>(bits); }
-uint64_t bits_of(double d) { return same_bits<uint64_t>(d); }
+float float_of(uint32_t bits) { return float_from_bits(bits); }
+uint32_t bits_of(float f) { return float_bits(f); }
+double double_of(uint64_t bits) { return double_from_bits(bits); }
+uint64_t bits_of(double d) { return double_bits(d); }
 
 double now() {
   timespec t;
@@ -392,7 +385,7 @@ void usage() {
           "usage: measure_kernels [--path NAME] [-n RANDOM] [-s STRIDE] [-k MULTIPLES] [--seed S]\n"
           "                       [--quick]\n"
           "  --path  the vector path whose kernels to measure (default: the widest this CPU runs)\n"
-          "  -n  random inputs for sin/cos and random library-regime pairs for atan2\n"
+          "  -n  random inputs for sin/cos and random pairs for atan2 as the library makes them\n"
           "      (default 10000000 each)\n"
           "  -s  bit-pattern stride of the float sweep over 2^-30 <= |x| <= 8 (default 2)\n"
           "  -k  random multiples m of pi/4 sampled above 4096 (default 200000)\n"
@@ -548,7 +541,7 @@ int main(int argc, char **argv) {
   printf("\natan2_lanes<%d>\n", g_kernels->lanes);
   {
     const uint64_t half = n_random / 2;
-    auto regime = [](uint64_t set, double h_max) {
+    auto as_called = [](uint64_t set, double h_max) {
       return [=](uint64_t i, double *y, double *x) {
         const double e = (double)(float)(0.99 * (2 * unit(rnd(set, i, 0)) - 1));
         const double h = h_max * (2 * unit(rnd(set, i, 1)) - 1);
@@ -557,8 +550,8 @@ int main(int argc, char **argv) {
         return true;
       };
     };
-    run_atan2({"library regime, |e| <= 0.99, h in [-2^21, 2^21]", half, regime(10, 0x1p21)}, &at);
-    run_atan2({"library regime, |e| <= 0.99, h in [-4, 4]", n_random - half, regime(11, 4.0)},
+    run_atan2({"as the library calls it, |e| <= 0.99, h in [-2^21, 2^21]", half, as_called(10, 0x1p21)}, &at);
+    run_atan2({"as the library calls it, |e| <= 0.99, h in [-4, 4]", n_random - half, as_called(11, 4.0)},
               &at);
   }
   {

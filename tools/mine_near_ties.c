@@ -31,6 +31,7 @@
 #include <string.h>
 #include <time.h>
 
+#include "float_bits.h"
 #include "kepler_model.h"
 #include "perturbed_libm.h"
 
@@ -64,7 +65,6 @@ static double uniform(double lo, double hi) {
 }
 static float uniform_f(double lo, double hi) { return (float)uniform(lo, hi); }
 static float bits_to_float(uint32_t u) { float f; memcpy(&f, &u, 4); return f; }
-static uint32_t float_to_bits(float f) { uint32_t u; memcpy(&u, &f, 4); return u; }
 
 /* ---- regimes ------------------------------------------------------------ */
 
@@ -143,7 +143,7 @@ static int same_outcome(struct model_outcome a, struct model_outcome b,
   if (a.solved != b.solved) { *what = "status"; return 0; }
   if (a.steps != b.steps) { *what = "steps"; return 0; }
   if (a.value != a.value && b.value != b.value) return 1;
-  if (float_to_bits(a.value) != float_to_bits(b.value)) { *what = "value"; return 0; }
+  if (float_bits(a.value) != float_bits(b.value)) { *what = "value"; return 0; }
   return 1;
 }
 
@@ -210,23 +210,23 @@ static int emit(int regime, const char *source, float m, float e_given,
                 int32_t limit, int32_t tolerance, const struct finding *f) {
   static const char *const kind[] = {"sin", "cos", "atan2", "fused multiply-add"};
   for (int i = 0; i < found_total; ++i)
-    if (seen_m[i] == float_to_bits(m) && seen_e[i] == float_to_bits(e_given) &&
+    if (seen_m[i] == float_bits(m) && seen_e[i] == float_bits(e_given) &&
         seen_limit[i] == limit && seen_tolerance[i] == tolerance)
       return 0;
   if (found_total == MAX_FOUND) return 0;
-  seen_m[found_total] = float_to_bits(m);
-  seen_e[found_total] = float_to_bits(e_given);
+  seen_m[found_total] = float_bits(m);
+  seen_e[found_total] = float_bits(e_given);
   seen_limit[found_total] = limit;
   seen_tolerance[found_total] = tolerance;
   ++found_total;
   ++found_in[regime];
   if (f->kind == 3)
     printf("%08x %08x %d %d  # %s %s: M=%.9g e=%.9g; fused multiply-add changes %s\n",
-           float_to_bits(m), float_to_bits(e_given), limit, tolerance,
+           float_bits(m), float_bits(e_given), limit, tolerance,
            regime_name[regime], source, (double)m, (double)e_given, f->what);
   else
     printf("%08x %08x %d %d  # %s %s: M=%.9g e=%.9g; %s call %lld %s1ulp changes %s (%d moves)\n",
-           float_to_bits(m), float_to_bits(e_given), limit, tolerance,
+           float_bits(m), float_bits(e_given), limit, tolerance,
            regime_name[regime], source, (double)m, (double)e_given, kind[f->kind],
            (long long)f->call, f->up ? "+" : "-", f->what, f->changed);
   fflush(stdout);
@@ -287,7 +287,7 @@ static int scan_first_step(int regime) {
   const double M = m, s = sin(M), c = cos(M);
   const double s_up = nextafter(s, INFINITY), s_down = nextafter(s, -INFINITY);
   const double c_up = nextafter(c, INFINITY), c_down = nextafter(c, -INFINITY);
-  const uint32_t start = float_to_bits(batch_start(regime));
+  const uint32_t start = float_bits(batch_start(regime));
   /* Exactly the question the confirmation asks, for this step's f and d,
    * and whether a fused multiply-add would change them. */
   for (uint32_t k = 0; k < BATCH; ++k) {
@@ -348,7 +348,7 @@ static int scan_conversion_at_mean(int regime) {
   const float m = draw_mean(regime);
   if (fabsf(m) < 1e8f) return 0;
   const double half = (double)m / 2.0, ch = cos(half), sh = sin(half);
-  const uint32_t start = float_to_bits(batch_start(regime));
+  const uint32_t start = float_bits(batch_start(regime));
   int hits = 0;
   for (uint32_t k = 0; k < 1024; ++k) {
     const float e_given = bits_to_float(start + k);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "float_bits.h"
 #include "trueanomaly.hpp"
 
 namespace {
@@ -17,11 +18,7 @@ const std::vector<float> kMeans = {-7.0f, -1.55f, -1.0f, -0.0f, 0.5f, 1.0f, 2.0f
 // With e = 0.99 and a limit of 2, element 2 needs a second step and fails.
 const std::vector<float> kHard = {2.0f, 2.5f, 0.2f, 1.0f};
 
-uint32_t bits(float x) {
-  uint32_t u;
-  std::memcpy(&u, &x, sizeof u);
-  return u;
-}
+uint32_t bits(float x) { return float_bits(x); }
 
 // got[0 .. in.size() - 1] hold, bit for bit, what one C call gives.
 void expect_c_results(const float* got, const std::vector<float>& in, float e) {
