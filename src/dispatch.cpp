@@ -38,13 +38,15 @@ TRUEANOMALY_RESOLVER_SAFE void cpuid(unsigned leaf, unsigned *regs) {
 // What the table's requirements name. XCR0 says which register files the
 // OS saves on a context switch: AVX in the CPU is no use unless the OS
 // preserves the wide registers.
+// A plain aggregate: a constructor would be a function call, instrumented
+// by the sanitizers, in the load-time resolver.
 struct CpuFeatures {
-  bool avx2_fma = false;     // AVX2 and FMA, ymm state saved
-  bool avx512f_fma = false;  // AVX-512F and FMA, zmm and opmask state saved
+  bool avx2_fma;     // AVX2 and FMA, ymm state saved
+  bool avx512f_fma;  // AVX-512F and FMA, zmm and opmask state saved
 };
 
 TRUEANOMALY_RESOLVER_SAFE CpuFeatures cpu_features() {
-  CpuFeatures f;
+  CpuFeatures f = {false, false};
   unsigned r[4];
   cpuid(0, r);
   if (r[0] < 7) return f;

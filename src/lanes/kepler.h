@@ -74,10 +74,8 @@ inline float step_threshold(int32_t tolerance) {
   const double t1 = static_cast<double>(tolerance) + 1.0;  // exact
   float f = static_cast<float>(t1);
   if (static_cast<double>(f) < t1) {  // round up to the next float
-    uint32_t bits;
-    memcpy(&bits, &f, sizeof bits);
-    bits = f > 0.0f ? bits + 1 : bits - 1;
-    memcpy(&f, &bits, sizeof f);
+    const uint32_t bits = same_bits<uint32_t>(f);
+    f = same_bits<float>(f > 0.0f ? bits + 1 : bits - 1);
   }
   return f;
 }
