@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /*
  * libtrueanomaly: mean anomaly to true anomaly on an elliptical orbit.
  *

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /*
  * libtrueanomaly for C++17: header-only, everything inline, nothing exported.
  *
@@ -13,6 +14,9 @@
  * with data() and size() over float (std::vector, std::array, std::span,
  * C arrays) or a pointer and a size.
  *
+ * Every function that reports an outcome is [[nodiscard]]: a status or an
+ * optional that is dropped is a failure nobody sees.
+ *
  * Sizes above INT32_MAX, which one C call cannot take, are converted in
  * consecutive calls of at most INT32_MAX elements. The contract does not
  * change: the first element that reaches the iteration limit stops the whole
@@ -21,6 +25,11 @@
  */
 #ifndef TRUEANOMALY_HPP
 #define TRUEANOMALY_HPP
+
+#if !defined(__cplusplus) || \
+    (__cplusplus < 201703L && !(defined(_MSVC_LANG) && _MSVC_LANG >= 201703L))
+#error "trueanomaly.hpp needs C++17 or later (e.g. -std=c++17); from C++14 or C, use trueanomaly.h"
+#else  // the rest only where it can compile, so the line above is the only error
 
 #include <cstddef>
 #include <cstdint>
@@ -82,9 +91,10 @@ constexpr std::size_t max_chunk = static_cast<std::size_t>(INT32_MAX);
 
 // The conversion in consecutive C calls of at most `chunk` elements
 // (1 <= chunk <= max_chunk); stops at the first failing call.
-inline status convert_chunked(const float *in, std::size_t count, float eccentricity,
-                              float *out, int32_t max_iterations, int32_t tolerance,
-                              std::size_t chunk) noexcept {
+[[nodiscard]] inline status convert_chunked(const float *in, std::size_t count,
+                                            float eccentricity, float *out,
+                                            int32_t max_iterations, int32_t tolerance,
+                                            std::size_t chunk) noexcept {
   if (count == 0) return status::ok;
   if (in == nullptr || out == nullptr) return status::invalid_argument;
   if (in != out) {
@@ -105,37 +115,45 @@ inline status convert_chunked(const float *in, std::size_t count, float eccentri
 }  // namespace detail
 
 // Converts in[0 .. size-1] into out[0 .. size-1] in index order.
-inline status convert(const float *in, std::size_t size, float eccentricity, float *out,
-                      int32_t max_iterations, int32_t tolerance) noexcept {
+[[nodiscard]] inline status convert(const float *in, std::size_t size, float eccentricity,
+                                    float *out, int32_t max_iterations,
+                                    int32_t tolerance) noexcept {
   return detail::convert_chunked(in, size, eccentricity, out, max_iterations, tolerance,
                                  detail::max_chunk);
 }
 
 // Converts every element of `in` into the first in.size() elements of `out`;
 // `out` may be longer (the rest is untouched) but not shorter.
-inline status convert(input_range in, float eccentricity, output_range out,
-                      int32_t max_iterations, int32_t tolerance) noexcept {
+[[nodiscard]] inline status convert(input_range in, float eccentricity, output_range out,
+                                    int32_t max_iterations, int32_t tolerance) noexcept {
   if (out.size() < in.size()) return status::invalid_argument;
   return convert(in.data(), in.size(), eccentricity, out.data(), max_iterations, tolerance);
 }
 
 // Replaces every mean anomaly in `values` by its true anomaly.
-inline status convert_in_place(output_range values, float eccentricity,
-                               int32_t max_iterations, int32_t tolerance) noexcept {
+[[nodiscard]] inline status convert_in_place(output_range values, float eccentricity,
+                                             int32_t max_iterations,
+                                             int32_t tolerance) noexcept {
   return convert(values.data(), values.size(), eccentricity, values.data(), max_iterations,
                  tolerance);
 }
 
 // One true anomaly, or std::nullopt when the iteration limit is reached; a
-// true anomaly of -1 radian comes back as -1.0f, not as a failure.
-inline std::optional<float> true_anomaly(float mean_anomaly, float eccentricity,
-                                         int32_t max_iterations, int32_t tolerance) noexcept {
-  float result;
-  if (trueanomaly_array(&mean_anomaly, 1, eccentricity, &result, max_iterations, tolerance) != 0)
+// true anomaly of -1 radian comes back as -1.0f, not as a failure. The
+// scalar entry does the work; only its -1.0f, which is both a result and the
+// failure sentinel, is asked again of the array entry, which tells them apart.
+[[nodiscard]] inline std::optional<float> true_anomaly(float mean_anomaly, float eccentricity,
+                                                       int32_t max_iterations,
+                                                       int32_t tolerance) noexcept {
+  const float result = trueanomaly(mean_anomaly, eccentricity, max_iterations, tolerance);
+  if (result != -1.0f) return result;
+  float checked;
+  if (trueanomaly_array(&mean_anomaly, 1, eccentricity, &checked, max_iterations, tolerance) != 0)
     return std::nullopt;
-  return result;
+  return checked;
 }
 
 }  // namespace libtrueanomaly
 
+#endif  // C++17
 #endif /* TRUEANOMALY_HPP */

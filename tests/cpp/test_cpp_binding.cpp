@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The C++ header: scalar form, range overloads, argument guards and the
 // chunking of sizes one C call cannot take.
 #include <gtest/gtest.h>
