@@ -1,7 +1,9 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # The C++, Fortran and Python bindings: their examples and tests. Included
 # from the top-level CMakeLists.txt after the library, examples and tests.
 
-option(TRUEANOMALY_FORTRAN "Build the Fortran example and test when a Fortran compiler is found" ON)
+option(TRUEANOMALY_FORTRAN "Build the Fortran module, example and test when a Fortran compiler is found"
+       ${PROJECT_IS_TOP_LEVEL})
 
 if(TRUEANOMALY_FORTRAN)
   include(CheckLanguage)
@@ -39,6 +41,17 @@ if(TRUEANOMALY_BUILD_TESTS)
   trueanomaly_warnings(trueanomaly_cpp_tests -Wshadow -Wpedantic)
   gtest_discover_tests(trueanomaly_cpp_tests TEST_PREFIX cpp. DISCOVERY_TIMEOUT 60
                        PROPERTIES LABELS bindings)
+  # What the compiler says to a user who drops a status, or who is on C++14.
+  set(_compile_check "${CMAKE_CXX_COMPILER}" -fsyntax-only -Wall -Werror
+      -I "${CMAKE_CURRENT_SOURCE_DIR}/include")
+  add_test(NAME cpp.ignored_status_is_an_error
+           COMMAND ${_compile_check} -std=c++17 "${CMAKE_CURRENT_SOURCE_DIR}/tests/cpp/compile/ignored_status.cpp")
+  add_test(NAME cpp.cxx14_gets_one_clear_error
+           COMMAND ${_compile_check} -std=c++14 "${CMAKE_CURRENT_SOURCE_DIR}/tests/cpp/compile/cxx14.cpp")
+  set_tests_properties(cpp.ignored_status_is_an_error PROPERTIES LABELS bindings
+    PASS_REGULAR_EXPRESSION "nodiscard|ignoring return value|unused-result")
+  set_tests_properties(cpp.cxx14_gets_one_clear_error PROPERTIES LABELS bindings
+    PASS_REGULAR_EXPRESSION "needs C\\+\\+17" FAIL_REGULAR_EXPRESSION "is not a member")
 
   if(TARGET trueanomaly_fortran)
     add_executable(trueanomaly_fortran_test tests/fortran/test_fortran_binding.f90)
