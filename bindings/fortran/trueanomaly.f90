@@ -1,26 +1,43 @@
-! libtrueanomaly for Fortran 2003 and later: interfaces to the library's two
-! C entries. Compile this file with your program and link -ltrueanomaly.
+! SPDX-License-Identifier: BSD-3-Clause
+! libtrueanomaly for Fortran 2008 and later. Compile this file with your
+! program (installed as share/trueanomaly/fortran/trueanomaly.f90) and link
+! -ltrueanomaly.
 !
 !   use libtrueanomaly
-!   nu = trueanomaly(1.0_c_float, 0.5_c_float, 100_c_int32_t, 0_c_int32_t)
-!   status = trueanomaly_array(m, size(m, kind=c_int32_t), 0.5_c_float, nu, 100_c_int32_t, 0_c_int32_t)
+!   status = trueanomaly_convert(m, 0.5, nu, 100, 0)   ! arrays, sizes from the arrays
+!   nu2d = true_anomaly(m2d, e2d, 100, 0)              ! elemental, any rank
 !
-! Results, the tolerance in whole radians, the iteration limit and the failure
-! contract are those of trueanomaly.h. In short: trueanomaly returns -1.0 when
-! the iteration limit is reached (also a possible true anomaly: use
-! trueanomaly_array with a count of 1 to tell them apart); trueanomaly_array
-! returns 0, or -1 at the first element that reaches the limit, leaving that
-! element and every later one of true_anomalies as it was. Both arrays must be
-! contiguous and hold at least `count` elements; do not pass one array as both
-! arguments (Fortran forbids that aliasing), copy it instead.
+! trueanomaly_convert(mean_anomalies, eccentricity, true_anomalies,
+!     max_iterations, tolerance) converts size(mean_anomalies) elements and
+!   returns 0; -1 at the first element that reaches the iteration limit (it
+!   and every later element of true_anomalies keep what they held); or -2,
+!   reading and writing nothing, when true_anomalies is smaller than
+!   mean_anomalies or the size does not fit a 32-bit count. Array sections
+!   with strides are fine (the compiler passes a contiguous copy).
+! true_anomaly(mean_anomaly, eccentricity, max_iterations, tolerance) is
+!   elemental: scalars, or arrays of any rank and matching shape, each element
+!   with its own eccentricity if you like. Like the C scalar entry it gives
+!   -1.0 where the limit is reached, which is also the true anomaly of, for
+!   example, M = -1 and e = 0: use trueanomaly_convert where that matters.
+!
+! The two C entries are declared too (trueanomaly, trueanomaly_array); with
+! them the caller passes the count and must make both arrays hold at least
+! that many elements. Results, the tolerance in whole radians and the
+! iteration limit are those of trueanomaly.h. Do not pass one array as both
+! input and output (Fortran forbids that aliasing); copy it instead.
 module libtrueanomaly
   use, intrinsic :: iso_c_binding, only: c_float, c_int32_t
   implicit none
   private
-  public :: trueanomaly, trueanomaly_array, c_float, c_int32_t
+  public :: trueanomaly, trueanomaly_array, trueanomaly_convert, true_anomaly
+  public :: c_float, c_int32_t
+
+  ! trueanomaly_convert's status when it refuses its arguments.
+  integer(c_int32_t), parameter, public :: trueanomaly_invalid_argument = -2_c_int32_t
 
   interface
-    function trueanomaly(mean_anomaly, eccentricity, max_iterations, tolerance) &
+    ! The C scalar entry is pure: no state, no I/O, nothing but its result.
+    pure function trueanomaly(mean_anomaly, eccentricity, max_iterations, tolerance) &
         bind(C, name="trueanomaly") result(true_anomaly)
       import :: c_float, c_int32_t
       real(c_float), value :: mean_anomaly, eccentricity
@@ -39,4 +56,35 @@ module libtrueanomaly
       integer(c_int32_t) :: status
     end function trueanomaly_array
   end interface
+
+contains
+
+  function trueanomaly_convert(mean_anomalies, eccentricity, true_anomalies, &
+      max_iterations, tolerance) result(status)
+    real(c_float), intent(in) :: mean_anomalies(:)
+    real(c_float), intent(in) :: eccentricity
+    real(c_float), intent(inout) :: true_anomalies(:)
+    integer, intent(in) :: max_iterations, tolerance
+    integer(c_int32_t) :: status
+    integer, parameter :: i8 = selected_int_kind(18)
+    integer(i8) :: n
+    n = size(mean_anomalies, kind=i8)
+    status = trueanomaly_invalid_argument
+    if (size(true_anomalies, kind=i8) < n .or. n > int(huge(0_c_int32_t), i8)) return
+    if (int(max_iterations, i8) /= int(int(max_iterations, c_int32_t), i8) .or. &
+        int(tolerance, i8) /= int(int(tolerance, c_int32_t), i8)) return
+    status = 0
+    if (n == 0) return
+    status = trueanomaly_array(mean_anomalies, int(n, c_int32_t), eccentricity, true_anomalies, &
+                               int(max_iterations, c_int32_t), int(tolerance, c_int32_t))
+  end function trueanomaly_convert
+
+  elemental function true_anomaly(mean_anomaly, eccentricity, max_iterations, tolerance) &
+      result(nu)
+    real(c_float), intent(in) :: mean_anomaly, eccentricity
+    integer, intent(in) :: max_iterations, tolerance
+    real(c_float) :: nu
+    nu = trueanomaly(mean_anomaly, eccentricity, int(max_iterations, c_int32_t), &
+                     int(tolerance, c_int32_t))
+  end function true_anomaly
 end module libtrueanomaly

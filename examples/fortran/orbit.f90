@@ -1,24 +1,25 @@
-! Converts mean anomalies to true anomalies from Fortran, one value and an
-! array at a time, and shows how a failed array conversion is reported.
+! SPDX-License-Identifier: BSD-3-Clause
+! Converts mean anomalies to true anomalies from Fortran: whole arrays with
+! the sizes taken from them, elementally over a small catalogue with one
+! eccentricity per body, and shows how a failed conversion is reported.
 program orbit
   use libtrueanomaly
   implicit none
   real(c_float) :: mean(4) = [0.5, 1.0, 2.0, 3.0]
   real(c_float) :: nu(4)
   real(c_float) :: hard(4) = [2.0, 2.5, 0.2, 1.0]
+  real(c_float) :: bodies(3) = [1.0, 1.0, 1.0], ecc(3) = [0.1, 0.5, 0.9]
   integer(c_int32_t) :: status
 
-  print '(a, f12.8)', 'M = 1, e = 0.5:          ', &
-      trueanomaly(1.0_c_float, 0.5_c_float, 100_c_int32_t, 0_c_int32_t)
+  status = trueanomaly_convert(mean, 0.5, nu, 100, 0)
+  print '(a, i3, a, 4f12.8)', 'e = 0.5:          status', status, ', nu =', nu
 
-  status = trueanomaly_array(mean, size(mean, kind=c_int32_t), 0.5_c_float, nu, &
-                             100_c_int32_t, 0_c_int32_t)
-  print '(a, i3, a, 4f12.8)', 'e = 0.5:     status', status, ', nu =', nu
-
-  ! Element 3 needs a second step and the limit of 2 allows only one: the call
-  ! stops there with -1, leaving nu(3:4) as they were (zero here).
+  ! Element 3 needs a second step and the limit of 2 allows only one: the
+  ! call stops there with -1, leaving nu(3:4) as they were (zero here).
   nu = 0
-  status = trueanomaly_array(hard, size(hard, kind=c_int32_t), 0.99_c_float, nu, &
-                             2_c_int32_t, 0_c_int32_t)
+  status = trueanomaly_convert(hard, 0.99, nu, 2, 0)
   print '(a, i3, a, 4f12.8)', 'e = 0.99, limit 2: status', status, ', nu =', nu
+
+  ! One eccentricity per body (-1.0 would mean the limit was reached).
+  print '(a, 3f12.8)', 'M = 1, e = 0.1, 0.5, 0.9:   ', true_anomaly(bodies, ecc, 100, 0)
 end program orbit

@@ -1,3 +1,4 @@
+! SPDX-License-Identifier: BSD-3-Clause
 ! The Fortran interfaces reach the C entries with the right argument order,
 ! kinds and passing conventions: results must match the C library bit for bit
 ! and the array entry's failure contract must show through.
@@ -38,10 +39,58 @@ program test_fortran_binding
   call expect_status('count 1 status', status, 0)
   call expect_bits('count 1 result', nu1(1), -1.0_c_float)
 
+  ! The module procedure takes the sizes from the arrays...
+  nu = untouched
+  status = trueanomaly_convert(m, 0.99_c_float, nu, 100, 0)
+  call expect_status('convert status', status, 0)
+  call expect_bits('convert(2)', nu(2), -3.07858443_c_float)
+  call expect_bits('convert(4)', nu(4), 2.99281645_c_float)
+  ! ... refuses an output smaller than the input, touching nothing ...
+  nu = untouched
+  status = trueanomaly_convert(m, 0.5_c_float, nu(1:3), 100, 0)
+  call expect_status('short output status', status, trueanomaly_invalid_argument)
+  call expect_bits('short output untouched', nu(1), untouched)
+  ! ... keeps the failure contract ...
+  nu = untouched
+  status = trueanomaly_convert(hard, 0.99_c_float, nu, 2, 0)
+  call expect_status('failing convert status', status, -1)
+  call expect_bits('failing convert(2)', nu(2), 3.11935544_c_float)
+  call expect_bits('failing convert(3) untouched', nu(3), untouched)
+  call expect_bits('failing convert(5) untouched', nu(5), untouched)
+  ! ... and takes strided sections.
+  nu = untouched
+  status = trueanomaly_convert(m(1:5:2), 0.5_c_float, nu(2:4), 100, 0)
+  call expect_status('strided status', status, 0)
+  call expect_bits('strided(1)', nu(2), trueanomaly(m(1), 0.5_c_float, 100_c_int32_t, 0_c_int32_t))
+  call expect_bits('strided(3)', nu(4), trueanomaly(m(5), 0.5_c_float, 100_c_int32_t, 0_c_int32_t))
+  call expect_bits('strided: nu(1) untouched', nu(1), untouched)
+  call expect_bits('strided: nu(5) untouched', nu(5), untouched)
+
+  call check_elemental()
+
   if (failures > 0) error stop 1
   print '(a)', 'fortran binding: all checks passed'
 
 contains
+
+  ! The elemental form over a 2 x 3 array with an eccentricity per element
+  ! gives the scalar entry's result for each.
+  subroutine check_elemental()
+    real(c_float) :: grid(2, 3), ecc(2, 3), got(2, 3)
+    integer :: i, j
+    grid = reshape([1.0, -1.55, 7.0, 0.5, 3.0, 0.2], [2, 3])
+    ecc = reshape([0.5, 0.99, 0.0, 0.9, 0.1, 0.99], [2, 3])
+    got = true_anomaly(grid, ecc, 100, 0)
+    do j = 1, 3
+      do i = 1, 2
+        call expect_bits('elemental', got(i, j), trueanomaly(grid(i, j), ecc(i, j), &
+                         100_c_int32_t, 0_c_int32_t))
+      end do
+    end do
+    call expect_bits('elemental scalar', true_anomaly(1.0_c_float, 0.5_c_float, 100, 0), &
+                     2.0993011_c_float)
+    call expect_bits('elemental limit', true_anomaly(0.5_c_float, 0.99_c_float, 3, 1), -1.0_c_float)
+  end subroutine check_elemental
 
   subroutine expect_bits(what, got, want)
     character(*), intent(in) :: what
