@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The built shared object as a host process sees it: loadable with dlopen,
 // exporting exactly the two entries, needing only libc and libm.
 #include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -79,6 +81,9 @@ TEST(SharedObject, NeedsOnlyLibcAndLibm) {
 #endif
     EXPECT_TRUE(lib == "libc.so.6" || lib == "libm.so.6") << lib;
   }
+  // Named even where no libc symbol is left after --as-needed, so that
+  // packages can version their dependency on it.
+  EXPECT_NE(std::find(info.needed.begin(), info.needed.end(), "libc.so.6"), info.needed.end());
 }
 
 TEST(SharedObject, LoadsWithDlopenAndAgreesWithTheLinkedEntries) {

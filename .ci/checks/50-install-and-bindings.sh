@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs into a temporary prefix and moves it, builds and runs consumers
 # through the CMake package and through pkg-config, then builds the Debian
 # packages and inspects their contents, dependencies, shlibs and SONAME, and
@@ -6,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/lib.sh
-ci_install cmake ninja-build g++ pkg-config dpkg-dev file binutils
+ci_install cmake ninja-build g++ pkg-config dpkg-dev file binutils lintian man-db groff-base
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -15,7 +16,8 @@ multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 
 echo "--- build for /usr (multiarch libdir), install into a temporary prefix"
 cmake -S . -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DTRUEANOMALY_BUILD_TESTS=OFF -DTRUEANOMALY_BUILD_EXAMPLES=OFF -DTRUEANOMALY_FORTRAN=OFF >/dev/null
+  -DTRUEANOMALY_BUILD_TESTS=OFF -DTRUEANOMALY_BUILD_EXAMPLES=OFF -DTRUEANOMALY_FORTRAN=OFF \
+  -DTRUEANOMALY_PACKAGE_CONTACT="libtrueanomaly CI <ci@libtrueanomaly.invalid>" >/dev/null
 cmake --build "$work/build" -j2 >/dev/null
 cmake --install "$work/build" --prefix "$work/stage" >/dev/null
 # Everything found through the installed files must survive a move.
@@ -52,6 +54,11 @@ if cmake -S "$work/v2" -B "$work/v2/build" -DCMAKE_PREFIX_PATH="$work/prefix" >/
   fail "find_package(trueanomaly 2) accepted version 1"
 fi
 
+echo "--- Debian packages: without a maintainer cpack must stop"
+cmake "$work/build" -DTRUEANOMALY_PACKAGE_CONTACT= >/dev/null
+if (cd "$work/build" && cpack -G DEB >"$work/cpack.log" 2>&1); then fail "cpack built packages without a maintainer"; fi
+grep -q "need a maintainer" "$work/cpack.log" || { cat "$work/cpack.log"; fail "no clear message"; }
+cmake "$work/build" -DTRUEANOMALY_PACKAGE_CONTACT="libtrueanomaly CI <ci@libtrueanomaly.invalid>" >/dev/null
 echo "--- Debian packages"
 (cd "$work/build" && cpack -G DEB >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
 rt=$(echo "$work"/build/libtrueanomaly1_*.deb)
@@ -74,14 +81,20 @@ echo "shlibs: $(dpkg-deb --ctrl-tarfile "$rt" | tar -xO ./shlibs)"
 
 files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}' | sort | tr '\n' ' '; }
 lib="./usr/lib/$multiarch"
-want_rt="$lib/libtrueanomaly.so.1 $lib/libtrueanomaly.so.1.0.0 "
+doc=./usr/share/doc
+want_rt=$(printf '%s\n' "$lib/libtrueanomaly.so.1" "$lib/libtrueanomaly.so.1.0.0" \
+  $doc/libtrueanomaly1/changelog.Debian.gz $doc/libtrueanomaly1/changelog.gz \
+  $doc/libtrueanomaly1/copyright ./usr/share/lintian/overrides/libtrueanomaly1 | sort | tr '\n' ' ')
 want_dev=$(printf '%s\n' ./usr/include/trueanomaly.h ./usr/include/trueanomaly.hpp \
   "$lib/cmake/trueanomaly/trueanomalyConfig.cmake" \
   "$lib/cmake/trueanomaly/trueanomalyConfigVersion.cmake" \
   "$lib/cmake/trueanomaly/trueanomalyTargets-release.cmake" \
   "$lib/cmake/trueanomaly/trueanomalyTargets.cmake" \
   "$lib/libtrueanomaly.so" "$lib/pkgconfig/trueanomaly.pc" \
-  ./usr/share/trueanomaly/fortran/trueanomaly.f90 | sort | tr '\n' ' ')
+  ./usr/share/trueanomaly/fortran/trueanomaly.f90 \
+  ./usr/share/man/man3/trueanomaly.3.gz ./usr/share/man/man3/trueanomaly_array.3.gz \
+  $doc/libtrueanomaly-dev/changelog.Debian.gz $doc/libtrueanomaly-dev/changelog.gz \
+  $doc/libtrueanomaly-dev/copyright ./usr/share/lintian/overrides/libtrueanomaly-dev | sort | tr '\n' ' ')
 [ "$(files "$rt")" = "$want_rt" ] || fail "runtime contents: $(files "$rt")"
 [ "$(files "$dev")" = "$want_dev" ] || fail "dev contents: $(files "$dev")"
 
@@ -100,4 +113,13 @@ echo "exports: $exports"
 [ "$exports" = "trueanomaly trueanomaly_array " ] || fail "exports: $exports"
 
 consumers "$work/root/usr" "$work/consumers-deb"
+
+echo "--- lintian -E --pedantic"
+lintian -E --pedantic --show-overrides "$rt" "$dev" 2>&1 | grep -v '^running with root' | tee "$work/lintian.log"
+if grep -q '^[EW]:' "$work/lintian.log"; then fail "lintian reports errors or warnings"; fi
+echo "--- the man pages, from the unpacked package"
+for page in trueanomaly trueanomaly_array; do
+  MANWIDTH=80 man --warnings -l "$work/root/usr/share/man/man3/$page.3.gz" 2>"$work/man.err" | head -4
+  [ ! -s "$work/man.err" ] || { cat "$work/man.err"; fail "man $page: warnings"; }
+done
 echo "install and packages: OK"
