@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Shared by .ci/run and the scripts in .ci/checks/: install Debian packages
 # that are missing, running apt-get update at most once per CI run.
 ci_install() {

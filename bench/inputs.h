@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The benchmark's inputs and the bit-for-bit comparison of outputs.
 #ifndef TRUEANOMALY_BENCH_INPUTS_H
 #define TRUEANOMALY_BENCH_INPUTS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Built with -ffp-contract=off (see CMakeLists.txt): no product is fused with
 // the following subtraction, exactly as in the library.
 #include "libm_loop.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The reference the library is timed against: the straightforward solve with
 // the system's libm, one element after another. It follows the library's
 // numerical pattern to the bit, so the library's outputs must equal its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The benchmark's reference and comparison: if either were wrong, the speed-up
 // it reports would compare the library with something else.
 #include <gtest/gtest.h>

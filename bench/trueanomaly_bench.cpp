@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Times the library against the libm loop, in one process, and prints the
 // speed-up of each entry and each array path after the runs.
 //

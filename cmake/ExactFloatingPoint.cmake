@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Results are defined bit for bit by the order and precision of every
 # floating-point operation. These helpers refuse caller flags that would let
 # the compiler change either, and put the flags that pin them on a target.

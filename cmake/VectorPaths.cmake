@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # The vector paths of the array entry and the instruction-set flags each is
 # compiled with: one trueanomaly_vector_path() line per row of the table in
 # src/paths.h (checked below). Only x86-64 has them; on any other processor

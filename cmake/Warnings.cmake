@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Warnings for the project's own targets. They never stop a user's build:
 # -Werror comes only with TRUEANOMALY_WERROR, a developer option that CI
 # turns on.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* Prints the true anomaly around one orbit for several eccentricities, using
  * the array entry once per orbit, then shows how a failed solve is reported. */
 #include <stdio.h>

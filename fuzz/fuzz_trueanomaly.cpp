@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // libFuzzer target: decodes bytes into (M[], e, limit, tolerance), calls both
 // entries and every array path this CPU can run, and aborts unless
 //  - each scalar result is NaN or lies in [-2pi, 2pi] (2pi rounded to float);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs the fuzz target's checks on saved inputs (the seed corpus and every
 // input a fuzzing run has caught), so they are replayed by the test suite
 // with any compiler. Arguments: files or directories.

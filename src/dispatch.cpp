@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The choice of path, in one place: CPU features (cpuid and xgetbv), the
 // caller's floating-point state and the eccentricity decide which code runs.
 // The CPU is looked at once, when the library is loaded, through a GNU

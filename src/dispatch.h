@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The choice of array path (dispatch.cpp): which paths this CPU runs, and
 // the conversion on a chosen path or on the best one. Internal: tests,
 // fuzzer and benchmark call these to force each path.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The AVX2 path (paths.h: 4 lanes, 4 groups), compiled with -mavx2 -mfma;
 // reached only on CPUs that have both.
 #include "lanes/kepler.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The plain path: the libm solve, one element at a time, on any CPU and in
 // any floating-point mode. The vector paths hand it what they cannot decide.
 #include "paths.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The array paths, in one table. Everything that lists the paths — the enum,
 // the names, the entry declarations, the dispatcher's switches and CPU check,
 // and the lists that tests, fuzzer and benchmark iterate — is derived from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The per-element solve, canonical: every other form of the solve (the
 // vector lanes, the test model, the benchmark's libm loop) must give its
 // results bit for bit. Newton-Raphson on Kepler's equation from E = M, the

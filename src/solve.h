@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The per-element solve (solve.cpp) and the two rules every form of it
 // shares: the eccentricity cap and the stopping test.
 // Nothing here is exported: the library is built with -fvisibility=hidden and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The two exported entries: cap the eccentricity, check the arguments,
 // run the solve (solve.cpp) once or over the array on the best path
 // (dispatch.cpp). Nothing else in the library is visible outside it.

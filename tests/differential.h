@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Random inputs by regime, and the comparison of a library call with the
 // model, shared by the differential, corpus, caller-state and thread tests.
 #ifndef TRUEANOMALY_TESTS_DIFFERENTIAL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The vector sin and cos against the system libm's sin and cos at every
 // input the array paths can give them, on every vector path this CPU runs.
 //

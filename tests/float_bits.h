@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* Bit-level float access for the tests, fuzzer, benchmark and tools, in C
  * and C++: nine printed digits identify a float, but only the bit pattern
  * tells -0 from 0 and one NaN from another. */

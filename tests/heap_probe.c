@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* Heap-use probe for .ci/checks/40-valgrind.sh: `heap_probe 1` calls both
  * entries many times, `heap_probe 0` does not; otherwise the two runs do the
  * same (one line of output). Under valgrind both must report the same number

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The array entry: element order, the failure contract, in-place use, counts
 // and addresses.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The caller's floating-point state: results follow the calling thread's
 // rounding mode (equal to the model's under the same mode), and the library
 // leaves the rounding mode, the control register's bits (x86-64 MXCSR: FTZ,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The eccentricity cap, signed zeros, non-finite inputs and unreduced angles.
 #include <gtest/gtest.h>
 

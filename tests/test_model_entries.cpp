@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The public entries of the shared library against the independent model in
 // tests/model: random inputs in every regime, then the near-tie corpus.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Every array path the library has (src/paths.h), forced one at a time,
 // against the independent model: random arrays in every regime, the
 // near-tie corpus, and arrays that end at an unmapped page. Paths this CPU

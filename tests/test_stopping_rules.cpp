@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The integer stopping test, the iteration limit and the tolerance.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Both entries from several threads at once, on shared inputs and separate
 // outputs: results equal a single-threaded run. Built with
 // -DTRUEANOMALY_SANITIZE=thread this is the data-race check.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The lane kernels behind the vector paths, in every shape the library uses
 // and the drivers it can choose, against the plain solve. Each shape is
 // compiled with its path's flags (tests/kernels/) and run only where the CPU

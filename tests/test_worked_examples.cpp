@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Published worked examples, bit for bit, and the step counts behind them.
 #include <gtest/gtest.h>
 

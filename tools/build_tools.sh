@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Sourced by the scripts in tools/: builds the named CMake targets in a
 # Release tree with the tools on (build-tools/, or TRUEANOMALY_TOOLS_BUILD)
 # and sets $tools to the directory that holds them.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /*
  * Prints the model's outcome (status, result bits, step count) for every
  * input of a corpus file, or for N random inputs. tools/corpus_power.sh

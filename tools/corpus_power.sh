@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The near-tie corpus's power to catch a broken build: the test model built
 # exactly as the tests build it and built deliberately contracted
 # (-O2 -ffp-contract=fast -march=native, so products fuse into the following

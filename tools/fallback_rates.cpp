@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // How often a vector path hands an element back to the plain solve, per
 // sample of inputs: the share of lanes whose rounding test could not decide (or whose
 // iterate left the proven domain) among the elements of the sample that

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Fits the polynomials of the vector sin/cos/atan kernels (src/lanes/sincos.h,
 src/lanes/atan2.h) and prints each as the block those headers hold: its
 domain, its approximation error and its coefficients as hex floats.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Prints the array paths of this build (src/paths.h) and whether this CPU
 // runs each: "plain available", "avx2 available", "avx512 not available".
 // The path the array entry takes is the last available one.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The long differential run: about 10^9 inputs (or TOTAL) across the two
 # public entries and every array path this CPU can run, in every regime,
 # against the independent model: the tests labelled "differential", with

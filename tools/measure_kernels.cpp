@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Measures the error of the vector kernels (src/lanes/sincos.h, atan2.h) against
 // MPFR at 200 bits, and checks it against the bounds the header claims:
 // kSinCosError for sincos_lanes (both outputs) on |x| <= kReduceMax, and

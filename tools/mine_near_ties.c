@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /*
  * Near-tie miner: finds inputs whose double intermediates (the residual f,
  * the slope d or the final true anomaly) sit so close to a single-precision

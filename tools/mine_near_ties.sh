@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds the near-tie miner (tools/mine_near_ties.c with the test model's
 # libm calls made perturbable; tools/CMakeLists.txt) and runs it:
 #   tools/mine_near_ties.sh SECONDS TARGET SEED > tests/data/near_ties.txt

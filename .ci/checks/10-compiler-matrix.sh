@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Compiler and flag matrix: gcc and clang, each at -O0, -O2 and
 # -O3 -march=native, warnings as errors. Each build compiles every target
 # (library, examples, tests, bindings, benchmark, the MPFR tool, and with

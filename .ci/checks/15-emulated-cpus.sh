@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The whole test suite on older CPUs, emulated by Debian's qemu-user: Nehalem
 # (no AVX: the plain path) and Haswell (AVX2 and FMA, no AVX-512). Every
 # test program must run on each (passing, or skipping what the CPU lacks,

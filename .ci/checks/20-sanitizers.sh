@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Sanitizers. An ASan+UBSan build (-fno-sanitize-recover=all: the first
 # report fails the run) runs the whole test suite; a TSan build runs the
 # entries from several threads at once on shared inputs.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Fuzzing: the libFuzzer target in fuzz/ (clang, with ASan and UBSan, the
 # library instrumented for coverage) runs from the committed seed corpus for
 # a bounded time. An input that fails a check is saved under

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # valgrind memcheck: the example program runs with no error, and the library
 # allocates nothing (a probe that calls both entries many times reports the
 # same heap use as the same probe making no calls).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Another CPU architecture: cross-compiles for aarch64 with Debian's
 # g++-aarch64-linux-gnu (the plain path only: no x86 flags, cpuid or ifunc)
 # and runs under qemu-aarch64. The example must print the worked examples'

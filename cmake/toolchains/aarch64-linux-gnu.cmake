@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Cross-compiling for 64-bit Arm Linux with Debian's g++-aarch64-linux-gnu:
 #   cmake -S . -B build-arm64 --toolchain cmake/toolchains/aarch64-linux-gnu.cmake
 # Programs then run under qemu-aarch64 (Debian's qemu-user) through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Converts a small catalogue with the C++ header: whole ranges, in place, and
 // a scalar form that tells failure apart from a true anomaly of -1 radian.
 #include <array>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Converts a catalogue of mean anomalies to true anomalies on a Dask cluster.
 
 The catalogue is a chunked dask array; each block goes through one call of

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Mean anomaly to true anomaly on an elliptical orbit, bit for bit.
 
 A ctypes binding of libtrueanomaly. The shared library is found by the

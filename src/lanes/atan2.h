@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Per instruction set (see lanes.h).
 //
 // atan2_lanes: atan2(y, x) of W pairs of doubles, for finite x, y with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Per instruction set (see lanes.h).
 //
 // The solve over W lanes at once, with a rounding test on every value the

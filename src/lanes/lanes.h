@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Per instruction set: every header in src/lanes/ is compiled once for each
 // vector path, by src/path_<name>.cpp with that path's flags (and by the
 // test and tool files of tests/lanes/). Its functions live in an anonymous

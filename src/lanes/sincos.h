@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Per instruction set (see lanes.h).
 //
 // sincos_lanes: sin(x) and cos(x) of W doubles, for |x| <= kReduceMax = 2^22,

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* Builds against an installed libtrueanomaly (through its CMake package or
  * pkg-config), prints two worked examples and fails unless they are exact. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The installed C++ header through the CMake package.
 #include <cstdio>
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The tables of kernels.h this build compiled: one per vector path of
 // src/paths.h (none off x86-64).
 #include "kernels/kernels.h"

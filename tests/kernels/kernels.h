@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The library's lane kernels (src/lanes/) as tests and tools call them:
 // compiled once per vector path, with that path's instruction-set flags,
 // from kernels_path.cpp.in (tests/CMakeLists.txt makes one file per row of

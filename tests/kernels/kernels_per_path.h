@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Per instruction set: included only by the files made from
 // kernels_path.cpp.in, each compiled with one vector path's flags. The lane
 // kernels instantiated for kernels.h, with the shapes taken from paths.h.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /*
  * The conversion written out as plainly as possible, one IEEE operation per
  * line, independent of the library's code, for differential tests.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /*
  * A second, deliberately plain implementation of the conversion, kept apart
  * from the library and used only to check it. See kepler_model.c.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The Python binding: results, shapes and dtypes, failures, argument
 checks and the chunking of large arrays.
 
