@@ -20,8 +20,13 @@ median, and how many reached the limit: those are left out) per eccentricity; wi
 """
 import argparse
 import math
+import sys
 
-import numpy as np
+try:
+    import numpy as np
+except ImportError:
+    print("numpy is not installed (Debian: python3-numpy): skipped")
+    sys.exit(77)
 
 from trueanomaly import IterationLimitError, trueanomaly_array
 
