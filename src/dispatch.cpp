@@ -9,6 +9,8 @@
 // TRUEANOMALY_VECTOR_PATHS there); elsewhere every call is the plain path.
 #include "dispatch.h"
 
+#include "solve.h"
+
 #if TRUEANOMALY_VECTOR_PATHS
 #if !defined(__x86_64__)
 #error "the vector paths are x86-64 code: build them only for x86-64"
@@ -90,6 +92,59 @@ int32_t convert_guarded(const float *in, int32_t count, float e, float *out,
   return convert_array_plain(in, count, e, out, max_iterations, tolerance);
 }
 
+// Runs at least this long of one eccentricity, in a call with one per
+// element, go through the one-orbit driver (shared orbit, one-step rule).
+constexpr int32_t kMinOrbitRun = 64;
+
+// The ufunc's conversion on one path (see dispatch.h): the vector path
+// inside its domain, the plain path outside it.
+template <OneOrbitFn one_orbit, PerElementFn per_element>
+int32_t elements_guarded(const float *in, const float *ecc, int32_t e_step, int32_t count,
+                         float *out, int32_t max_iterations, int32_t tolerance, bool keep_going) {
+  if (!default_fp_environment()) {
+    if (e_step == 0)
+      return convert_one_orbit_plain(in, count, cap_eccentricity(ecc[0]), out, max_iterations,
+                                     tolerance, keep_going);
+    return convert_per_element_plain(in, ecc, count, out, max_iterations, tolerance, keep_going);
+  }
+  auto orbit = [&](int32_t from, int32_t n, float e) {
+    e = cap_eccentricity(e);
+    if (!eccentricity_in_vector_domain(e))
+      return convert_one_orbit_plain(in + from, n, e, out + from, max_iterations, tolerance,
+                                     keep_going);
+    return one_orbit(in + from, n, e, out + from, max_iterations, tolerance, keep_going);
+  };
+  if (e_step == 0) return orbit(0, count, ecc[0]);
+  // Stretches of mixed eccentricities and long runs of one, in index order.
+  int32_t first_failure = count;
+  auto take = [&](int32_t from, int32_t n, int32_t got) {
+    if (got == n) return true;
+    if (first_failure == count) first_failure = from + got;
+    return keep_going;
+  };
+  int32_t mixed_from = 0;
+  for (int32_t i = 0; i < count;) {
+    int32_t j = i + 1;
+    const uint32_t bits = __builtin_bit_cast(uint32_t, ecc[i]);
+    while (j < count && __builtin_bit_cast(uint32_t, ecc[j]) == bits) ++j;
+    if (j - i >= kMinOrbitRun) {
+      if (i > mixed_from &&
+          !take(mixed_from, i - mixed_from,
+                per_element(in + mixed_from, ecc + mixed_from, i - mixed_from, out + mixed_from,
+                            max_iterations, tolerance, keep_going)))
+        return first_failure;
+      if (!take(i, j - i, orbit(i, j - i, ecc[i]))) return first_failure;
+      mixed_from = j;
+    }
+    i = j;
+  }
+  if (count > mixed_from)
+    take(mixed_from, count - mixed_from,
+         per_element(in + mixed_from, ecc + mixed_from, count - mixed_from, out + mixed_from,
+                     max_iterations, tolerance, keep_going));
+  return first_failure;
+}
+
 // What each path runs when chosen. A switch, not a table of pointers: the
 // load-time resolver must not read data that may still await relocation.
 TRUEANOMALY_RESOLVER_SAFE ConvertFn chosen(Path path) {
@@ -102,6 +157,18 @@ TRUEANOMALY_RESOLVER_SAFE ConvertFn chosen(Path path) {
     case Path::plain: break;
   }
   return convert_array_plain;
+}
+
+TRUEANOMALY_RESOLVER_SAFE ElementsFn chosen_elements(Path path) {
+  switch (path) {
+#define TRUEANOMALY_PATH_CASE(name, label, lanes, groups, requirement) \
+  case Path::name:                                                     \
+    return elements_guarded<convert_one_orbit_##name, convert_per_element_##name>;
+    TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_CASE)
+#undef TRUEANOMALY_PATH_CASE
+    case Path::plain: break;
+  }
+  return elements_guarded<convert_one_orbit_plain, convert_per_element_plain>;
 }
 
 }  // namespace
@@ -118,6 +185,13 @@ int32_t convert_array(Path path, const float *in, int32_t count, float e, float 
   return chosen(path)(in, count, e, out, max_iterations, tolerance);
 }
 
+int32_t convert_elements(Path path, const float *in, const float *eccentricities,
+                         int32_t e_step, int32_t count, float *out, int32_t max_iterations,
+                         int32_t tolerance, bool keep_going) {
+  return chosen_elements(path)(in, eccentricities, e_step, count, out, max_iterations,
+                               tolerance, keep_going);
+}
+
 }  // namespace trueanomaly_detail
 
 // Load-time resolver. It runs while the loader relocates the library, before
@@ -129,12 +203,23 @@ trueanomaly_detail::ConvertFn trueanomaly_resolve_convert(void) {
   using namespace trueanomaly_detail;
   return chosen(widest_path());
 }
+
+__attribute__((no_sanitize("address", "undefined", "thread"), visibility("hidden")))
+TRUEANOMALY_NO_INSTRUMENTATION
+trueanomaly_detail::ElementsFn trueanomaly_resolve_elements(void) {
+  using namespace trueanomaly_detail;
+  return chosen_elements(widest_path());
+}
 }
 
 namespace trueanomaly_detail {
 int32_t convert_array_best(const float *in, int32_t count, float e, float *out,
                            int32_t max_iterations, int32_t tolerance)
     __attribute__((ifunc("trueanomaly_resolve_convert")));
+int32_t convert_elements_best(const float *in, const float *eccentricities, int32_t e_step,
+                              int32_t count, float *out, int32_t max_iterations,
+                              int32_t tolerance, bool keep_going)
+    __attribute__((ifunc("trueanomaly_resolve_elements")));
 }  // namespace trueanomaly_detail
 
 #else  // no vector paths: the plain path, whatever the CPU
@@ -153,6 +238,21 @@ int32_t convert_array(Path, const float *in, int32_t count, float e, float *out,
 int32_t convert_array_best(const float *in, int32_t count, float e, float *out,
                            int32_t max_iterations, int32_t tolerance) {
   return convert_array_plain(in, count, e, out, max_iterations, tolerance);
+}
+
+int32_t convert_elements(Path, const float *in, const float *ecc, int32_t e_step, int32_t count,
+                         float *out, int32_t max_iterations, int32_t tolerance, bool keep_going) {
+  if (e_step == 0)
+    return convert_one_orbit_plain(in, count, cap_eccentricity(ecc[0]), out, max_iterations,
+                                   tolerance, keep_going);
+  return convert_per_element_plain(in, ecc, count, out, max_iterations, tolerance, keep_going);
+}
+
+int32_t convert_elements_best(const float *in, const float *ecc, int32_t e_step, int32_t count,
+                              float *out, int32_t max_iterations, int32_t tolerance,
+                              bool keep_going) {
+  return convert_elements(Path::plain, in, ecc, e_step, count, out, max_iterations, tolerance,
+                          keep_going);
 }
 
 }  // namespace trueanomaly_detail

@@ -29,6 +29,23 @@ int32_t convert_array(Path path, const float *in, int32_t count, float eccentric
 int32_t convert_array_best(const float *in, int32_t count, float eccentricity, float *out,
                            int32_t max_iterations, int32_t tolerance);
 
+// The Python module's conversion: element i with eccentricities[i * e_step]
+// (e_step 0: one for all, e_step 1: one each; not yet capped), on `path`,
+// which must be available, with the preconditions and results of paths.h's
+// OneOrbitFn (count > 0; the index of the first failure, or count). Long
+// runs of one eccentricity go through the one-orbit driver.
+using ElementsFn = int32_t (*)(const float *in, const float *eccentricities, int32_t e_step,
+                               int32_t count, float *out, int32_t max_iterations,
+                               int32_t tolerance, bool keep_going);
+int32_t convert_elements(Path path, const float *in, const float *eccentricities,
+                         int32_t e_step, int32_t count, float *out, int32_t max_iterations,
+                         int32_t tolerance, bool keep_going);
+
+// The same on the best path, chosen when the module is loaded.
+int32_t convert_elements_best(const float *in, const float *eccentricities, int32_t e_step,
+                              int32_t count, float *out, int32_t max_iterations,
+                              int32_t tolerance, bool keep_going);
+
 }  // namespace trueanomaly_detail
 
 #endif  // TRUEANOMALY_DISPATCH_H

@@ -17,4 +17,37 @@ int32_t convert_array_plain(const float *in, int32_t count, float e, float *out,
   return 0;
 }
 
+namespace {
+template <class EccentricityOf>
+int32_t convert_each_plain(const float *in, EccentricityOf eccentricity_of, int32_t count,
+                           float *out, int32_t max_iterations, int32_t tolerance,
+                           bool keep_going) {
+  int32_t first_failure = count;
+  for (int32_t i = 0; i < count; ++i) {
+    float result;
+    if (!trueanomaly_solve(in[i], eccentricity_of(i), max_iterations, tolerance, &result)) {
+      if (!keep_going) return i;
+      if (first_failure == count) first_failure = i;
+      result = __builtin_nanf("");
+    }
+    out[i] = result;
+  }
+  return first_failure;
+}
+}  // namespace
+
+int32_t convert_one_orbit_plain(const float *in, int32_t count, float e, float *out,
+                                int32_t max_iterations, int32_t tolerance, bool keep_going) {
+  return convert_each_plain(
+      in, [e](int32_t) { return e; }, count, out, max_iterations, tolerance, keep_going);
+}
+
+int32_t convert_per_element_plain(const float *in, const float *eccentricities, int32_t count,
+                                  float *out, int32_t max_iterations, int32_t tolerance,
+                                  bool keep_going) {
+  return convert_each_plain(
+      in, [eccentricities](int32_t i) { return cap_eccentricity(eccentricities[i]); }, count,
+      out, max_iterations, tolerance, keep_going);
+}
+
 }  // namespace trueanomaly_detail

@@ -79,6 +79,36 @@ int32_t convert_array_plain(const float *in, int32_t count, float eccentricity, 
 TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_DECLARE)
 #undef TRUEANOMALY_PATH_DECLARE
 
+// The conversions behind the Python module's ufunc (elements.cpp): the
+// same preconditions (count > 0, the caller's MXCSR checked), a choice of
+// failure handling, and the index of the first element that reached the
+// limit, or count, as result. keep_going false: the call stops there, it
+// and later outputs untouched; true: such elements are stored as NaN and
+// the rest converted.
+//   one orbit    one eccentricity, capped and (vector paths) within
+//                eccentricity_in_vector_domain
+//   per element  eccentricities[i] for element i, not yet capped; any value
+using OneOrbitFn = int32_t (*)(const float *in, int32_t count, float eccentricity, float *out,
+                               int32_t max_iterations, int32_t tolerance, bool keep_going);
+using PerElementFn = int32_t (*)(const float *in, const float *eccentricities, int32_t count,
+                                 float *out, int32_t max_iterations, int32_t tolerance,
+                                 bool keep_going);
+
+int32_t convert_one_orbit_plain(const float *in, int32_t count, float eccentricity, float *out,
+                                int32_t max_iterations, int32_t tolerance, bool keep_going);
+int32_t convert_per_element_plain(const float *in, const float *eccentricities, int32_t count,
+                                  float *out, int32_t max_iterations, int32_t tolerance,
+                                  bool keep_going);
+#define TRUEANOMALY_PATH_DECLARE_ELEMENTS(name, label, lanes, groups, requirement)           \
+  int32_t convert_one_orbit_##name(const float *in, int32_t count, float eccentricity,       \
+                                   float *out, int32_t max_iterations, int32_t tolerance,    \
+                                   bool keep_going);                                         \
+  int32_t convert_per_element_##name(const float *in, const float *eccentricities,           \
+                                     int32_t count, float *out, int32_t max_iterations,      \
+                                     int32_t tolerance, bool keep_going);
+TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_DECLARE_ELEMENTS)
+#undef TRUEANOMALY_PATH_DECLARE_ELEMENTS
+
 // |e| <= 0.99f keeps the slope 1 - e*cos(E) at 0.0099 or more and the point
 // (sqrt(1-e)*cos(E/2), sqrt(1+e)*sin(E/2)) at least 0.0999 from the origin,
 // which the vector paths' rounding tests rely on. NaN is outside.
@@ -86,15 +116,28 @@ inline bool eccentricity_in_vector_domain(float e) { return e >= -0.99f && e <= 
 
 }  // namespace trueanomaly_detail
 
-// In path_<name>.cpp: defines convert_array_<name> as the lane driver with
-// the table's width and grouping for that path.
+// In path_<name>.cpp: defines convert_array_<name> and the ufunc's two
+// conversions as the lane drivers with the table's width and grouping for
+// that path.
 #define TRUEANOMALY_DEFINE_VECTOR_PATH(path_name)                                             \
   namespace trueanomaly_detail {                                                              \
+  constexpr PathInfo path_name##_info = path_info(Path::path_name);                           \
   int32_t convert_array_##path_name(const float *in, int32_t count, float e, float *out,      \
                                     int32_t max_iterations, int32_t tolerance) {              \
-    constexpr PathInfo info = path_info(Path::path_name);                                     \
-    return convert_array_lanes<info.lanes, info.groups>(in, count, e, out, max_iterations,    \
-                                                        tolerance);                           \
+    return convert_array_lanes<path_name##_info.lanes, path_name##_info.groups>(              \
+        in, count, e, out, max_iterations, tolerance);                                        \
+  }                                                                                           \
+  int32_t convert_one_orbit_##path_name(const float *in, int32_t count, float e, float *out,  \
+                                        int32_t max_iterations, int32_t tolerance,            \
+                                        bool keep_going) {                                    \
+    return convert_one_orbit_lanes<path_name##_info.lanes, path_name##_info.groups>(          \
+        in, count, e, out, max_iterations, tolerance, keep_going);                            \
+  }                                                                                           \
+  int32_t convert_per_element_##path_name(const float *in, const float *eccentricities,       \
+                                          int32_t count, float *out, int32_t max_iterations,  \
+                                          int32_t tolerance, bool keep_going) {               \
+    return convert_per_element_lanes<path_name##_info.lanes, path_name##_info.groups>(        \
+        in, eccentricities, count, out, max_iterations, tolerance, keep_going);               \
   }                                                                                           \
   }
 

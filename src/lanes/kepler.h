@@ -20,6 +20,7 @@
 
 #include "atan2.h"
 #include "lanes.h"
+#include "paths.h"
 #include "sincos.h"
 #include "solve.h"
 
@@ -56,14 +57,20 @@ static_assert(2.0 * (1.5707963267948966 * kXYSlack / (0.0999999 - kXYSlack) + kA
                      0x1p-49) < kTrueAnomalySlack / 2,
               "true anomaly slack too tight");
 
-// What every element of a call shares, computed once per call.
-struct Orbit {
-  double e;
-  double slack;  // kSinCosSlack with e's sign (see iterate_lanes)
-  double sqrt_1me, sqrt_1pe;
+// What the lanes of a group share: the eccentricity and what follows from
+// it, as one double for the whole call (E = double) or one per lane
+// (E = Lanes<W>::d, for calls with an eccentricity per element). The lane
+// functions are written once for both: an operation between a vector and a
+// double is the same IEEE operation in every lane.
+template <class E>
+struct OrbitOf {
+  E e;
+  E slack;  // kSinCosSlack with e's sign (see iterate_lanes)
+  E sqrt_1me, sqrt_1pe;
   int32_t max_iterations;
   float step_threshold;  // see step_threshold()
 };
+typedef OrbitOf<double> Orbit;
 
 // The step test |trunc(step)| > tolerance as one float comparison,
 // |step| >= threshold. For |step| < 2^31, trunc(|step|) > t iff
@@ -90,6 +97,37 @@ inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tole
                max_iterations,
                step_threshold(tolerance)};
 }
+
+// The orbit of W lanes with W eccentricities (capped, each within
+// eccentricity_in_vector_domain): the same operations as make_orbit, lane
+// by lane (IEEE square roots are correctly rounded, in vectors too).
+template <int W>
+struct LaneOrbit : OrbitOf<typename Lanes<W>::d> {};
+
+template <int W>
+TRUEANOMALY_LANES_INLINE LaneOrbit<W> make_lane_orbit(const float *eccentricities,
+                                                     int32_t max_iterations,
+                                                     float threshold) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::f F;
+  F ef;
+  memcpy(&ef, eccentricities, sizeof ef);
+  const D e = widen<D>(ef);
+  LaneOrbit<W> o;
+  o.e = e;
+  o.slack = e >= 0.0 ? splat<D>(kSinCosSlack) : splat<D>(-kSinCosSlack);
+  o.sqrt_1me = sqrt_lanes(1.0 - e);
+  o.sqrt_1pe = sqrt_lanes(e + 1.0);
+  o.max_iterations = max_iterations;
+  o.step_threshold = threshold;
+  return o;
+}
+
+// The orbit of every group of a block when the call has one eccentricity.
+struct SameOrbit {
+  const Orbit &orbit;
+  const Orbit &operator[](int) const { return orbit; }
+};
 
 template <int W>
 struct BlockResult {
@@ -128,12 +166,12 @@ TRUEANOMALY_LANES_INLINE void start_lanes(const float *mean_anomalies, LaneState
 }
 
 // One Newton step and the limit and step tests, on the lanes still running.
-template <int W>
-TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const Orbit &orbit) {
+template <int W, class O>
+TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
-  const double e = orbit.e;
+  const auto e = orbit.e;
   I running = st->running;
   I status = st->status;
   const F estimate = st->estimate;
@@ -150,7 +188,7 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const Orbit &orbit
   // between the two ends; all of them fall as sin (or cos) grows when e >= 0
   // and rise when e < 0, so with slack carrying e's sign, s + slack gives the
   // low end and s - slack the high end.
-  const double slack = orbit.slack;
+  const auto slack = orbit.slack;
   const F f_lo = narrow<F>((x - (s + slack) * e) - st->mean_d);
   const F f_hi = narrow<F>((x - (s - slack) * e) - st->mean_d);
   const F d_lo = narrow<F>(1.0 - (c + slack) * e);
@@ -191,8 +229,8 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const Orbit &orbit
 
 // nu = 2*atan2(sqrt(e+1)*sin(E/2), sqrt(1-e)*cos(E/2)) of the solved lanes,
 // its value tested for rounding the same way; other lanes are left alone.
-template <int W>
-TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const Orbit &orbit,
+template <int W, class O>
+TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const O &orbit,
                                           float *true_anomaly, int32_t *status_out) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
@@ -220,33 +258,34 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const Orbit &
 }
 
 // One step of every group; true while any lane still runs.
-template <int W, int K>
-TRUEANOMALY_LANES_INLINE bool step_groups(LaneState<W> *st, const Orbit &orbit) {
+template <int W, int K, class Orbits>
+TRUEANOMALY_LANES_INLINE bool step_groups(LaneState<W> *st, const Orbits &orbits) {
   bool running = false;
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) {
-    iterate_lanes<W>(&st[j], orbit);
+    iterate_lanes<W>(&st[j], orbits[j]);
     running |= any_lane(st[j].running);
   }
   return running;
 }
 
 // Steps the groups until no lane runs.
-template <int W, int K>
-TRUEANOMALY_LANES_INLINE void step_until_stopped(LaneState<W> *st, const Orbit &orbit) {
-  while (step_groups<W, K>(st, orbit)) {
+template <int W, int K, class Orbits>
+TRUEANOMALY_LANES_INLINE void step_until_stopped(LaneState<W> *st, const Orbits &orbits) {
+  while (step_groups<W, K>(st, orbits)) {
   }
 }
 
 // The same, out of line, for blocks that need more than one step where one
 // is the rule (see solve_lanes).
-template <int W, int K>
-__attribute__((noinline)) void step_on(LaneState<W> *st, const Orbit &orbit) {
-  step_until_stopped<W, K>(st, orbit);
+template <int W, int K, class Orbits>
+__attribute__((noinline)) void step_on(LaneState<W> *st, const Orbits &orbits) {
+  step_until_stopped<W, K>(st, orbits);
 }
 
-// Solves K groups of W mean anomalies with one eccentricity (capped, and
-// within eccentricity_in_vector_domain). The groups are independent; running
+// Solves K groups of W mean anomalies, group j with orbits[j] (one
+// eccentricity for all, or one per lane; capped, and within
+// eccentricity_in_vector_domain). The groups are independent; running
 // them side by side gives the CPU independent work while each waits on its
 // own chain of dependent operations. Each group's step is one long chain
 // (sin/cos, f and d, a division), so the CPU finds the other groups' work only
@@ -258,60 +297,143 @@ __attribute__((noinline)) void step_on(LaneState<W> *st, const Orbit &orbit) {
 // block then needs no loop, and the compiler keeps less state alive across
 // it (about 8 % faster at e <= 0.5, 4 % slower at e = 0.9 where nearly every
 // block takes two steps).
-template <int W, int K, bool kOneStepRule>
-TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orbit &orbit,
+template <int W, int K, bool kOneStepRule, class Orbits>
+TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orbits &orbits,
                                           BlockResult<W * K> *out) {
   LaneState<W> st[K];
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) start_lanes<W>(mean_anomalies + j * W, &st[j]);
   if (kOneStepRule) {
-    if (step_groups<W, K>(st, orbit)) step_on<W, K>(st, orbit);
+    if (step_groups<W, K>(st, orbits)) step_on<W, K>(st, orbits);
   } else {
-    step_until_stopped<W, K>(st, orbit);
+    step_until_stopped<W, K>(st, orbits);
   }
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j)
-    finish_lanes<W>(st[j], orbit, out->true_anomaly + j * W, out->status + j * W);
+    finish_lanes<W>(st[j], orbits[j], out->true_anomaly + j * W, out->status + j * W);
 }
 
-// The array conversion on blocks of K groups of W lanes. Blocks are solved
-// ahead of the stores, but outputs are written strictly in index order and
-// only up to the first element that fails; undecided elements are solved by
-// the plain solve from their original mean anomaly.
+// Stores the first n results of a solved block in index order; undecided
+// elements are solved again by the plain solve from their mean anomaly,
+// with eccentricity_of(k). An element that reaches the limit ends the
+// store, it and later outputs untouched, or with keep_going is stored as
+// NaN and the rest are stored too. Returns the index of the first such
+// element, or n.
+template <int B, class EccentricityOf>
+inline int32_t store_block(const BlockResult<B> &r, const float *mean, EccentricityOf eccentricity_of,
+                           int32_t n, int32_t max_iterations, int32_t tolerance, bool keep_going,
+                           float *out) {
+  int32_t first_failure = n;
+  for (int32_t k = 0; k < n; ++k) {
+    float value = r.true_anomaly[k];
+    bool failed = r.status[k] == kFailed;
+    if (r.status[k] == kUndecided)
+      failed = !trueanomaly_solve(mean[k], eccentricity_of(k), max_iterations, tolerance, &value);
+    if (failed) {
+      if (!keep_going) return k;
+      if (first_failure == n) first_failure = k;
+      value = __builtin_nanf("");
+    }
+    out[k] = value;
+  }
+  return first_failure;
+}
+
+// Copies elements base .. base+n-1 of `from` into a block of B, padding a
+// short block with its last element: the padding then costs no extra Newton
+// steps, and its results are never stored.
+template <int B>
+inline void load_block(const float *from, int64_t base, int32_t n, float (&block)[B]) {
+  if (n == B) {
+    memcpy(block, from + base, sizeof block);
+  } else {
+    for (int32_t k = 0; k < B; ++k) block[k] = from[base + (k < n ? k : n - 1)];
+  }
+}
+
+// The array conversion on blocks of K groups of W lanes, one eccentricity
+// (capped, within eccentricity_in_vector_domain). Blocks are solved ahead
+// of the stores, but outputs are written strictly in index order (see
+// store_block). Returns the index of the first element that reached the
+// limit, or count.
 template <int W, int K, bool kOneStepRule>
 inline int32_t convert_blocks(const float *in, int32_t count, float e, float *out,
-                              int32_t max_iterations, int32_t tolerance) {
+                              int32_t max_iterations, int32_t tolerance, bool keep_going) {
   const Orbit orbit = make_orbit(e, max_iterations, tolerance);
   constexpr int32_t B = W * K;
+  int32_t first_failure = count;
   // base is 64-bit: with count near INT32_MAX, base + B would overflow int32_t.
   for (int64_t base = 0; base < count; base += B) {
     const int32_t n = count - base < B ? static_cast<int32_t>(count - base) : B;
     float block[B];
-    if (n == B) {
-      memcpy(block, in + base, sizeof block);
-    } else {
-      // Pad a short block with its last element: the padding then costs no
-      // extra Newton steps, and its results are never stored.
-      for (int32_t k = 0; k < B; ++k) block[k] = in[base + (k < n ? k : n - 1)];
-    }
+    load_block(in, base, n, block);
     BlockResult<B> r;
-    solve_lanes<W, K, kOneStepRule>(block, orbit, &r);
+    solve_lanes<W, K, kOneStepRule>(block, SameOrbit{orbit}, &r);
     int32_t all_solved = 1;
     for (int32_t k = 0; k < B; ++k) all_solved &= r.status[k] == kSolved;
     if (n == B && all_solved) {
       memcpy(out + base, r.true_anomaly, sizeof r.true_anomaly);
       continue;
     }
-    for (int32_t k = 0; k < n; ++k) {
-      float value = r.true_anomaly[k];
-      if (r.status[k] == kFailed) return -1;
-      if (r.status[k] == kUndecided &&
-          !trueanomaly_solve(block[k], e, max_iterations, tolerance, &value))
-        return -1;
-      out[base + k] = value;
+    const int32_t k = store_block(
+        r, block, [e](int32_t) { return e; }, n, max_iterations, tolerance, keep_going,
+        out + base);
+    if (k < n) {
+      if (!keep_going) return static_cast<int32_t>(base + k);
+      if (first_failure == count) first_failure = static_cast<int32_t>(base + k);
     }
   }
-  return 0;
+  return first_failure;
+}
+
+// The same with an eccentricity per element, eccentricities[i] (not yet
+// capped): each lane carries its own orbit. Elements whose capped
+// eccentricity lies outside eccentricity_in_vector_domain (NaN, below
+// -0.99) run in their lanes with e = 0 and are then solved by the plain
+// solve. Neither input may overlap the output except in place.
+template <int W, int K>
+inline int32_t convert_blocks_per_element(const float *in, const float *eccentricities,
+                                          int32_t count, float *out, int32_t max_iterations,
+                                          int32_t tolerance, bool keep_going) {
+  constexpr int32_t B = W * K;
+  const float threshold = step_threshold(tolerance);
+  int32_t first_failure = count;
+  for (int64_t base = 0; base < count; base += B) {
+    const int32_t n = count - base < B ? static_cast<int32_t>(count - base) : B;
+    float block[B], block_e[B], lane_e[B];
+    load_block(in, base, n, block);
+    load_block(eccentricities, base, n, block_e);
+    int32_t all_in_domain = 1;
+    for (int32_t k = 0; k < B; ++k) {
+      block_e[k] = cap_eccentricity(block_e[k]);
+      const bool in_domain = eccentricity_in_vector_domain(block_e[k]);
+      all_in_domain &= in_domain;
+      lane_e[k] = in_domain ? block_e[k] : 0.0f;
+    }
+    LaneOrbit<W> orbits[K];
+#pragma GCC unroll 8
+    for (int j = 0; j < K; ++j)
+      orbits[j] = make_lane_orbit<W>(lane_e + j * W, max_iterations, threshold);
+    BlockResult<B> r;
+    solve_lanes<W, K, false>(block, orbits, &r);
+    int32_t all_solved = all_in_domain;
+    for (int32_t k = 0; k < B; ++k) {
+      if (!eccentricity_in_vector_domain(block_e[k])) r.status[k] = kUndecided;
+      all_solved &= r.status[k] == kSolved;
+    }
+    if (n == B && all_solved) {
+      memcpy(out + base, r.true_anomaly, sizeof r.true_anomaly);
+      continue;
+    }
+    const int32_t k = store_block(
+        r, block, [&block_e](int32_t i) { return block_e[i]; }, n, max_iterations, tolerance,
+        keep_going, out + base);
+    if (k < n) {
+      if (!keep_going) return static_cast<int32_t>(base + k);
+      if (first_failure == count) first_failure = static_cast<int32_t>(base + k);
+    }
+  }
+  return first_failure;
 }
 
 // From E = M the first step is q = -e sin M / (1 - e cos M), and |q| is at
@@ -323,14 +445,43 @@ inline bool one_step_rule_applies(float e, int32_t tolerance) {
   return tolerance >= 0 && e >= -0.7f && e <= 0.7f;
 }
 
+// Every element of a call with a limit of 0 or 1 fails after one step.
+inline int32_t fail_every_element(int32_t count, float *out, bool keep_going) {
+  if (keep_going)
+    for (int32_t i = 0; i < count; ++i) out[i] = __builtin_nanf("");
+  return 0;
+}
+
+// One eccentricity: the index of the first failure, or count.
+template <int W, int K>
+inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, float *out,
+                                       int32_t max_iterations, int32_t tolerance,
+                                       bool keep_going) {
+  if (max_iterations <= 1) return fail_every_element(count, out, keep_going);
+  if (one_step_rule_applies(e, tolerance))
+    return convert_blocks<W, K, true>(in, count, e, out, max_iterations, tolerance, keep_going);
+  return convert_blocks<W, K, false>(in, count, e, out, max_iterations, tolerance, keep_going);
+}
+
+// The array entry's form: 0, or -1 at the first failure.
 template <int W, int K>
 inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
                                    float *out, int32_t max_iterations,
                                    int32_t tolerance) {
-  if (max_iterations <= 1) return -1;  // every element fails after one step
-  if (one_step_rule_applies(e, tolerance))
-    return convert_blocks<W, K, true>(in, count, e, out, max_iterations, tolerance);
-  return convert_blocks<W, K, false>(in, count, e, out, max_iterations, tolerance);
+  return convert_one_orbit_lanes<W, K>(in, count, e, out, max_iterations, tolerance, false) ==
+                 count
+             ? 0
+             : -1;
+}
+
+// An eccentricity per element: the index of the first failure, or count.
+template <int W, int K>
+inline int32_t convert_per_element_lanes(const float *in, const float *eccentricities,
+                                         int32_t count, float *out, int32_t max_iterations,
+                                         int32_t tolerance, bool keep_going) {
+  if (max_iterations <= 1) return fail_every_element(count, out, keep_going);
+  return convert_blocks_per_element<W, K>(in, eccentricities, count, out, max_iterations,
+                                          tolerance, keep_going);
 }
 
 }  // namespace

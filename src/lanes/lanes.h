@@ -78,6 +78,23 @@ __attribute__((always_inline)) inline D mul_add(D a, D b, D c) {
   return a * b + c;  // not contracted: -ffp-contract=off
 }
 
+// sqrt of double lanes: IEEE square roots are correctly rounded, so each
+// lane equals the scalar sqrt of that lane. (The AVX-512 form is zero-masked
+// with every lane selected, as in widen and narrow below.)
+template <class D>
+__attribute__((always_inline)) inline D sqrt_lanes(D x) {
+#if defined(__AVX512F__)
+  if constexpr (sizeof(D) == sizeof(__m512d))
+    return same_bits<D>(_mm512_maskz_sqrt_pd(__mmask8(0xff), same_bits<__m512d>(x)));
+#endif
+#if defined(__AVX__)
+  if constexpr (sizeof(D) == sizeof(__m256d))
+    return same_bits<D>(_mm256_sqrt_pd(same_bits<__m256d>(x)));
+#endif
+  for (unsigned k = 0; k < sizeof(D) / sizeof(double); ++k) x[k] = __builtin_sqrt(x[k]);
+  return x;
+}
+
 // Float lanes to double and back (rounding to nearest: the caller's mode is
 // checked before any vector path runs), as single instructions where GCC
 // would otherwise split the conversion in halves. The AVX-512 forms are the

@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The Python module's conversion (dispatch.h's convert_elements) on every
+// path, against the independent model: an eccentricity per element, runs
+// of one eccentricity among them, one eccentricity for all; failures that
+// stop the call at the first failing element or become NaN.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cmath>
+#include <tuple>
+
+#include "dispatch.h"
+#include "differential.h"
+
+namespace {
+
+using namespace differential;
+using trueanomaly_detail::Path;
+
+constexpr uint64_t kDefaultInputs = 2'000'000;  // per path
+
+const char* name(Path p) { return trueanomaly_detail::path_name(p); }
+
+std::vector<Path> all_paths() {
+  std::vector<Path> out;
+  for (const auto& info : trueanomaly_detail::kPaths) out.push_back(info.path);
+  return out;
+}
+
+// Eccentricities of one call: each element its own, with runs of one value
+// (long enough for the one-orbit driver, and just too short) among them.
+std::vector<float> eccentricities(Inputs& gen, Regime regime, size_t n) {
+  std::vector<float> e(n);
+  for (size_t i = 0; i < n;) {
+    const uint64_t pick = gen.bits() % 8;
+    const size_t run = pick == 0 ? 64 + gen.bits() % 100 : pick == 1 ? 63 : 1;
+    const float value = gen.config(regime).eccentricity;
+    for (size_t k = 0; k < run && i < n; ++k) e[i++] = value;
+  }
+  return e;
+}
+
+struct Expected {
+  std::vector<float> values;  // the model's results, NaN where it failed
+  int32_t first_failure;
+};
+
+Expected model(const std::vector<float>& m, const std::vector<float>& e, size_t e_step,
+               int32_t limit, int32_t tolerance) {
+  Expected x{std::vector<float>(m.size()), static_cast<int32_t>(m.size())};
+  for (size_t i = 0; i < m.size(); ++i) {
+    const model_outcome r =
+        model_solve(m[i], model_capped_eccentricity(e[i * e_step]), limit, tolerance);
+    x.values[i] = r.solved ? r.value : std::nanf("");
+    if (!r.solved && x.first_failure == static_cast<int32_t>(m.size()))
+      x.first_failure = static_cast<int32_t>(i);
+  }
+  return x;
+}
+
+// One call on `path` in both failure modes, separately and in place; the
+// first difference, or "".
+std::string check(Path path, const std::vector<float>& m, const std::vector<float>& e,
+                  int32_t e_step, int32_t limit, int32_t tolerance) {
+  const int32_t n = static_cast<int32_t>(m.size());
+  const Expected want = model(m, e, static_cast<size_t>(e_step), limit, tolerance);
+  for (bool keep_going : {false, true})
+    for (bool in_place : {false, true}) {
+      std::vector<float> out(m.size());
+      for (size_t i = 0; i < out.size(); ++i) out[i] = in_place ? m[i] : sentinel(i);
+      const int32_t got = trueanomaly_detail::convert_elements(
+          path, in_place ? out.data() : m.data(), e.data(), e_step, n, out.data(), limit,
+          tolerance, keep_going);
+      std::ostringstream where;
+      where << name(path) << (keep_going ? " keep going" : " stop") << (in_place ? " in place" : "")
+            << ", " << n << " elements, e step " << e_step << ", limit " << limit
+            << ", tolerance " << tolerance << ": ";
+      if (got != want.first_failure)
+        return where.str() + "first failure " + std::to_string(got) + ", model " +
+               std::to_string(want.first_failure);
+      for (int32_t i = 0; i < n; ++i) {
+        const size_t k = static_cast<size_t>(i);
+        const bool written = keep_going || i < want.first_failure;
+        const float expect = written ? want.values[k] : in_place ? m[k] : sentinel(k);
+        // Written elements as same_result (a NaN's payload is not part of
+        // the contract); untouched ones bit for bit.
+        if (written ? !same_result(out[k], expect) : float_bits(out[k]) != float_bits(expect)) {
+          where << "element " << i << " (M " << m[k] << ", e " << e[k * static_cast<size_t>(e_step)]
+                << "): " << out[k] << ", want " << expect;
+          return where.str();
+        }
+      }
+    }
+  return "";
+}
+
+class PerElement : public ::testing::TestWithParam<std::tuple<Path, Regime>> {};
+
+TEST_P(PerElement, MatchesTheModelInBothFailureModes) {
+  const auto [path, regime] = GetParam();
+  if (!trueanomaly_detail::path_available(path))
+    GTEST_SKIP() << "array path " << name(path) << " is not available on this CPU";
+  const uint64_t total = scaled_count(kDefaultInputs) / std::size(kRegimes);
+  Inputs gen(seed(700 + 10 * static_cast<uint64_t>(path) + static_cast<uint64_t>(regime)));
+  uint64_t inputs = 0;
+  int reported = 0;
+  while (inputs < total) {
+    const Config c = gen.config(regime);
+    const int32_t n = std::max<int32_t>(1, gen.length());
+    std::vector<float> m(static_cast<size_t>(n));
+    for (float& x : m) x = gen.mean(regime);
+    const bool one = gen.bits() % 8 == 0;
+    const std::vector<float> e = one ? std::vector<float>{c.eccentricity}
+                                     : eccentricities(gen, regime, m.size());
+    const std::string diff = check(path, m, e, one ? 0 : 1, c.limit, c.tolerance);
+    if (!diff.empty()) {
+      ADD_FAILURE() << diff;
+      if (++reported == 10) return;
+    }
+    inputs += static_cast<uint64_t>(n);
+  }
+  std::printf("per element, path %s, %s: %" PRIu64 " inputs\n", name(path), name(regime), inputs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PathsAndRegimes, PerElement,
+    ::testing::Combine(::testing::ValuesIn(all_paths()), ::testing::ValuesIn(kRegimes)),
+    [](const auto& info) {
+      return std::string(name(std::get<0>(info.param))) + "_" +
+             differential::name(std::get<1>(info.param));
+    });
+
+// The worked failure example with each element's own eccentricity: element
+// 2 (M = 0.2 at e = 0.99) needs a second step and fails at limit 2, and a
+// stretch of easy orbits before and after it keeps the lanes busy.
+TEST(PerElementFailure, StopsAtTheFirstFailingElementOrMarksItNaN) {
+  for (Path path : all_paths()) {
+    if (!trueanomaly_detail::path_available(path)) continue;
+    for (int32_t fail_at : {0, 2, 31, 32, 77}) {
+      std::vector<float> m(100, 2.0f), e(100, 0.5f);
+      for (size_t i = 0; i < e.size(); ++i) e[i] = 0.01f * static_cast<float>(i % 50);
+      m[static_cast<size_t>(fail_at)] = 0.2f;
+      e[static_cast<size_t>(fail_at)] = 0.99f;
+      const std::string diff = check(path, m, e, 1, 2, 0);
+      EXPECT_EQ(diff, "") << "failing element " << fail_at;
+    }
+  }
+}
+
+}  // namespace
