@@ -71,25 +71,31 @@ if(TRUEANOMALY_BUILD_TESTS)
 
   # Python tests exit with 77 (skipped) where numpy or Dask is missing, so the
   # suite passes on machines without them.
-  if(TRUEANOMALY_SANITIZE)
-    # A sanitized library cannot be loaded into an uninstrumented python3.
-    message(STATUS "Sanitizer build: the Python and Dask tests are not registered")
-  elseif(CMAKE_CROSSCOMPILING)
-    message(STATUS "Cross-compiling: the Python and Dask tests are not registered")
-  elseif(TRUEANOMALY_PYTHON)
+  if(TARGET trueanomaly_python)
+    # The package as built, checked against the shared library's scalar
+    # entry; once more with its conversions routed through that library.
     set(_python_env
-      "TRUEANOMALY_LIBRARY=$<TARGET_FILE:trueanomaly>"
-      "PYTHONPATH=${CMAKE_CURRENT_SOURCE_DIR}/python"
+      "PYTHONPATH=${TRUEANOMALY_PYTHON_DIR}"
+      "TRUEANOMALY_REFERENCE=$<TARGET_FILE:trueanomaly>"
       "PYTHONDONTWRITEBYTECODE=1")
     add_test(NAME python.binding
-             COMMAND "${TRUEANOMALY_PYTHON}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/python/test_trueanomaly.py")
+             COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/python/test_trueanomaly.py")
+    add_test(NAME python.binding_through_the_library
+             COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/python/test_trueanomaly.py")
     add_test(NAME python.dask_catalogue
-             COMMAND "${TRUEANOMALY_PYTHON}" "${CMAKE_CURRENT_SOURCE_DIR}/examples/python/dask_catalogue.py"
+             COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/examples/python/dask_catalogue.py"
                      200000 --chunk 25000)
     set_tests_properties(python.binding python.dask_catalogue PROPERTIES
       ENVIRONMENT "${_python_env}" SKIP_RETURN_CODE 77 LABELS bindings)
+    set_tests_properties(python.binding_through_the_library PROPERTIES
+      ENVIRONMENT "${_python_env};TRUEANOMALY_LIBRARY=$<TARGET_FILE:trueanomaly>"
+      SKIP_RETURN_CODE 77 LABELS bindings)
     set_tests_properties(python.dask_catalogue PROPERTIES TIMEOUT 60)
+  elseif(TRUEANOMALY_SANITIZE)
+    message(STATUS "Sanitizer build: the Python and Dask tests are not registered")
+  elseif(CMAKE_CROSSCOMPILING)
+    message(STATUS "Cross-compiling: the Python and Dask tests are not registered")
   else()
-    message(STATUS "No python3: the Python and Dask tests are not registered")
+    message(STATUS "No Python package core: the Python and Dask tests are not registered")
   endif()
 endif()
