@@ -403,24 +403,35 @@ inline int32_t convert_blocks_per_element(const float *in, const float *eccentri
     float block[B], block_e[B], lane_e[B];
     load_block(in, base, n, block);
     load_block(eccentricities, base, n, block_e);
-    int32_t all_in_domain = 1;
-    for (int32_t k = 0; k < B; ++k) {
-      block_e[k] = cap_eccentricity(block_e[k]);
-      const bool in_domain = eccentricity_in_vector_domain(block_e[k]);
-      all_in_domain &= in_domain;
-      lane_e[k] = in_domain ? block_e[k] : 0.0f;
+    // cap_eccentricity and eccentricity_in_vector_domain in lanes: above
+    // the double 0.99 is at or above 0.99f (no float lies between), and
+    // NaN fails both comparisons.
+    typedef typename Lanes<W>::f F;
+    typedef typename Lanes<W>::i I;
+    I outside = splat<I>(int32_t{0});
+#pragma GCC unroll 8
+    for (int j = 0; j < K; ++j) {
+      F e;
+      memcpy(&e, block_e + j * W, sizeof e);
+      e = e >= 0.99f ? splat<F>(0.99f) : e;
+      const I in_domain = e >= -0.99f;
+      outside |= ~in_domain;
+      const F lane = in_domain ? e : splat<F>(0.0f);
+      memcpy(block_e + j * W, &e, sizeof e);
+      memcpy(lane_e + j * W, &lane, sizeof lane);
     }
+    const bool all_in_domain = !any_lane(outside);
     LaneOrbit<W> orbits[K];
 #pragma GCC unroll 8
     for (int j = 0; j < K; ++j)
       orbits[j] = make_lane_orbit<W>(lane_e + j * W, max_iterations, threshold);
     BlockResult<B> r;
     solve_lanes<W, K, false>(block, orbits, &r);
-    int32_t all_solved = all_in_domain;
-    for (int32_t k = 0; k < B; ++k) {
-      if (!eccentricity_in_vector_domain(block_e[k])) r.status[k] = kUndecided;
-      all_solved &= r.status[k] == kSolved;
-    }
+    if (!all_in_domain)
+      for (int32_t k = 0; k < B; ++k)
+        if (!eccentricity_in_vector_domain(block_e[k])) r.status[k] = kUndecided;
+    int32_t all_solved = 1;
+    for (int32_t k = 0; k < B; ++k) all_solved &= r.status[k] == kSolved;
     if (n == B && all_solved) {
       memcpy(out + base, r.true_anomaly, sizeof r.true_anomaly);
       continue;
