@@ -28,4 +28,17 @@ env -u PYTHONPATH -u LD_LIBRARY_PATH -u TRUEANOMALY_LIBRARY TRUEANOMALY_REFERENC
   "$work/venv/bin/python" "$src/tests/python/test_trueanomaly.py"
 env -u PYTHONPATH -u LD_LIBRARY_PATH -u TRUEANOMALY_LIBRARY \
   "$work/venv/bin/python" "$src/examples/python/dask_catalogue.py" 200000 --chunk 25000
+echo "--- the example on a cluster started from the command line"
+port=$((20000 + RANDOM % 20000))
+"$work/venv/bin/python" /usr/bin/dask scheduler --host 127.0.0.1 --port "$port" --no-dashboard \
+  >"$work/scheduler.log" 2>&1 &
+scheduler=$!
+"$work/venv/bin/python" /usr/bin/dask worker "tcp://127.0.0.1:$port" --nworkers 2 --no-dashboard \
+  >"$work/worker.log" 2>&1 &
+worker=$!
+trap 'kill $worker $scheduler 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 30); do grep -q "Starting established connection\|Registered to" "$work/worker.log" && break; sleep 1; done
+env -u PYTHONPATH -u LD_LIBRARY_PATH -u TRUEANOMALY_LIBRARY timeout 120 \
+  "$work/venv/bin/python" "$src/examples/python/dask_catalogue.py" 1000000 --chunk 125000 \
+  --scheduler "tcp://127.0.0.1:$port" || { tail -20 "$work/worker.log"; exit 1; }
 echo "python package: OK"
