@@ -11,7 +11,7 @@ sqrt(1-e) cos(E/2))). The difference, wrapped to (-pi, pi], is what the
 whole-radian stopping test leaves: it stops at the first step below one
 radian, usually after one or two steps.
 
-    PYTHONPATH=python TRUEANOMALY_LIBRARY=build/libtrueanomaly.so \\
+    PYTHONPATH=build/python \\
         /usr/bin/python3 tools/accuracy.py [--plot docs/accuracy.png]
 
 Prints a Markdown table (largest |difference| and its mean anomaly, the

@@ -18,6 +18,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <type_traits>
+
 #include "atan2.h"
 #include "lanes.h"
 #include "paths.h"
@@ -101,8 +103,22 @@ inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tole
 // The orbit of W lanes with W eccentricities (capped, each within
 // eccentricity_in_vector_domain): the same operations as make_orbit, lane
 // by lane (IEEE square roots are correctly rounded, in vectors too).
+// The square roots are taken where the conversion needs them (half_roots),
+// not held in registers through the iteration.
 template <int W>
 struct LaneOrbit : OrbitOf<typename Lanes<W>::d> {};
+
+// sqrt(1-e) and sqrt(1+e): computed once per call for one eccentricity, per
+// group in finish_lanes for one per lane.
+inline void half_roots(const Orbit &o, double *sqrt_1me, double *sqrt_1pe) {
+  *sqrt_1me = o.sqrt_1me;
+  *sqrt_1pe = o.sqrt_1pe;
+}
+template <int W, class D>
+TRUEANOMALY_LANES_INLINE void half_roots(const LaneOrbit<W> &o, D *sqrt_1me, D *sqrt_1pe) {
+  *sqrt_1me = sqrt_lanes(1.0 - o.e);
+  *sqrt_1pe = sqrt_lanes(o.e + 1.0);
+}
 
 template <int W>
 TRUEANOMALY_LANES_INLINE LaneOrbit<W> make_lane_orbit(const float *eccentricities,
@@ -116,8 +132,7 @@ TRUEANOMALY_LANES_INLINE LaneOrbit<W> make_lane_orbit(const float *eccentricitie
   LaneOrbit<W> o;
   o.e = e;
   o.slack = e >= 0.0 ? splat<D>(kSinCosSlack) : splat<D>(-kSinCosSlack);
-  o.sqrt_1me = sqrt_lanes(1.0 - e);
-  o.sqrt_1pe = sqrt_lanes(e + 1.0);
+  o.sqrt_1me = o.sqrt_1pe = splat<D>(0.0);  // see half_roots
   o.max_iterations = max_iterations;
   o.step_threshold = threshold;
   return o;
@@ -240,7 +255,9 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const O &orbi
   const D half = widen<D>(half_ok ? st.estimate : splat<F>(0.0f)) / 2.0;
   D s, c;
   sincos_lanes<W>(half, &s, &c);
-  const D xs = orbit.sqrt_1me * c, ys = orbit.sqrt_1pe * s;
+  typename std::remove_const<decltype(orbit.e)>::type sqrt_1me, sqrt_1pe;  // double or D
+  half_roots(orbit, &sqrt_1me, &sqrt_1pe);
+  const D xs = sqrt_1me * c, ys = sqrt_1pe * s;
   const D nu = 2.0 * atan2_lanes<W>(ys, xs);
   const F nu_lo = narrow<F>(nu - kTrueAnomalySlack);
   const F nu_hi = narrow<F>(nu + kTrueAnomalySlack);
