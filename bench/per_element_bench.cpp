@@ -50,7 +50,7 @@ void finish(benchmark::State &state) {
 
 void one_orbit(benchmark::State &state, float e) {
   std::vector<float> out(kCount), want(kCount);
-  for (int32_t i = 0; i < kCount; ++i) want[i] = g_scalar(g_mean[i], e, kLimit, kTolerance);
+  for (size_t i = 0; i < want.size(); ++i) want[i] = g_scalar(g_mean[i], e, kLimit, kTolerance);
   trueanomaly_convert_elements(g_mean.data(), &e, 0, kCount, out.data(), kLimit, kTolerance, 1);
   check(state, out, want);
   for (auto _ : state) {
@@ -86,7 +86,7 @@ void per_element(benchmark::State &state, Path path, bool best) {
 void scalar_loop(benchmark::State &state) {
   std::vector<float> out(kCount);
   for (auto _ : state) {
-    for (int32_t i = 0; i < kCount; ++i)
+    for (size_t i = 0; i < out.size(); ++i)
       out[i] = g_scalar(g_mean[i], g_ecc[i], kLimit, kTolerance);
     benchmark::ClobberMemory();
   }
@@ -119,7 +119,7 @@ int main(int argc, char **argv) {
   }
   std::mt19937_64 rng(11);
   std::uniform_real_distribution<float> mean(0.0f, 6.2831853f), ecc(0.0f, 0.9f);
-  for (int32_t i = 0; i < kCount; ++i) {
+  for (size_t i = 0; i < g_mean.size(); ++i) {
     g_mean[i] = mean(rng);
     g_ecc[i] = ecc(rng);
     g_reference[i] = g_scalar(g_mean[i], g_ecc[i], kLimit, kTolerance);
