@@ -356,6 +356,28 @@ inline int32_t store_block(const BlockResult<B> &r, const float *mean, Eccentric
   return first_failure;
 }
 
+// Stores a solved block of the call's elements base .. base+n-1 (all B at
+// once when every lane solved, else through store_block) and folds its
+// first failure into the call's *first_failure (count while none); true when
+// the call must stop there.
+template <int B, class EccentricityOf>
+inline bool store_solved_block(const BlockResult<B> &r, const float *block,
+                               EccentricityOf eccentricity_of, int32_t n, int64_t base,
+                               int32_t count, int32_t max_iterations, int32_t tolerance,
+                               bool keep_going, float *out, int32_t *first_failure) {
+  int32_t all_solved = 1;
+  for (int32_t k = 0; k < B; ++k) all_solved &= r.status[k] == kSolved;
+  if (n == B && all_solved) {
+    memcpy(out + base, r.true_anomaly, sizeof r.true_anomaly);
+    return false;
+  }
+  const int32_t k = store_block(r, block, eccentricity_of, n, max_iterations, tolerance,
+                                keep_going, out + base);
+  if (k == n) return false;
+  if (*first_failure == count) *first_failure = static_cast<int32_t>(base + k);
+  return !keep_going;
+}
+
 // Copies elements base .. base+n-1 of `from` into a block of B, padding a
 // short block with its last element: the padding then costs no extra Newton
 // steps, and its results are never stored.
@@ -386,19 +408,10 @@ inline int32_t convert_blocks(const float *in, int32_t count, float e, float *ou
     load_block(in, base, n, block);
     BlockResult<B> r;
     solve_lanes<W, K, kOneStepRule>(block, SameOrbit{orbit}, &r);
-    int32_t all_solved = 1;
-    for (int32_t k = 0; k < B; ++k) all_solved &= r.status[k] == kSolved;
-    if (n == B && all_solved) {
-      memcpy(out + base, r.true_anomaly, sizeof r.true_anomaly);
-      continue;
-    }
-    const int32_t k = store_block(
-        r, block, [e](int32_t) { return e; }, n, max_iterations, tolerance, keep_going,
-        out + base);
-    if (k < n) {
-      if (!keep_going) return static_cast<int32_t>(base + k);
-      if (first_failure == count) first_failure = static_cast<int32_t>(base + k);
-    }
+    if (store_solved_block(
+            r, block, [e](int32_t) { return e; }, n, base, count, max_iterations, tolerance,
+            keep_going, out, &first_failure))
+      break;
   }
   return first_failure;
 }
@@ -447,19 +460,10 @@ inline int32_t convert_blocks_per_element(const float *in, const float *eccentri
     if (!all_in_domain)
       for (int32_t k = 0; k < B; ++k)
         if (!eccentricity_in_vector_domain(block_e[k])) r.status[k] = kUndecided;
-    int32_t all_solved = 1;
-    for (int32_t k = 0; k < B; ++k) all_solved &= r.status[k] == kSolved;
-    if (n == B && all_solved) {
-      memcpy(out + base, r.true_anomaly, sizeof r.true_anomaly);
-      continue;
-    }
-    const int32_t k = store_block(
-        r, block, [&block_e](int32_t i) { return block_e[i]; }, n, max_iterations, tolerance,
-        keep_going, out + base);
-    if (k < n) {
-      if (!keep_going) return static_cast<int32_t>(base + k);
-      if (first_failure == count) first_failure = static_cast<int32_t>(base + k);
-    }
+    if (store_solved_block(
+            r, block, [&block_e](int32_t i) { return block_e[i]; }, n, base, count,
+            max_iterations, tolerance, keep_going, out, &first_failure))
+      break;
   }
   return first_failure;
 }
