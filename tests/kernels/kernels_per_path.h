@@ -8,7 +8,7 @@
 #include <string.h>
 
 #include "kernels/kernels.h"
-#include "lanes/kepler.h"
+#include "lanes/convert.h"
 
 namespace lane_kernels {
 namespace {
@@ -58,6 +58,16 @@ int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
 }
 
 template <int W, int K>
+int32_t straggler_driver(const float *in, int32_t count, float e, float *out,
+                         int32_t max_iterations, int32_t tolerance) {
+  if (max_iterations <= 1) return -1;
+  return convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out, max_iterations,
+                                       tolerance, false) == count
+             ? 0
+             : -1;
+}
+
+template <int W, int K>
 void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations,
                     int32_t tolerance, int32_t *status) {
   static_assert(int32_t{kSolved} == int32_t{kBlockSolved} &&
@@ -79,13 +89,15 @@ struct ShapesOf {
   static constexpr PathInfo own = kPaths[I];
   static constexpr PathInfo wider = I + 1 < kPathCount ? kPaths[I + 1] : kPaths[I];
   static constexpr Shape own_shapes[] = {
-      {own.lanes, own.groups, false, &convert_array_lanes<own.lanes, own.groups>},
-      {own.lanes, 1, false, &convert_array_lanes<own.lanes, 1>},
-      {own.lanes, own.groups, true, &one_step_driver<own.lanes, own.groups>},
-      {wider.lanes, wider.groups, false, &convert_array_lanes<wider.lanes, wider.groups>},
+      {own.lanes, own.groups, Driver::chosen, &convert_array_lanes<own.lanes, own.groups>},
+      {own.lanes, 1, Driver::chosen, &convert_array_lanes<own.lanes, 1>},
+      {own.lanes, own.groups, Driver::one_step, &one_step_driver<own.lanes, own.groups>},
+      {own.lanes, own.groups, Driver::stragglers, &straggler_driver<own.lanes, own.groups>},
+      {wider.lanes, wider.groups, Driver::chosen,
+       &convert_array_lanes<wider.lanes, wider.groups>},
   };
-  // Without a wider path, the fourth shape would repeat the first.
-  static constexpr size_t count = I + 1 < kPathCount ? 4 : 3;
+  // Without a wider path, the last shape would repeat the first.
+  static constexpr size_t count = I + 1 < kPathCount ? 5 : 4;
 };
 
 }  // namespace
