@@ -2,8 +2,11 @@
 // Times the library against the libm loop, in one process, and prints the
 // speed-up of each entry and each array path after the runs.
 //
-// Timed, in ns per element, at e in {0, 0.1, 0.5, 0.9, 0.99}, limit 100,
-// tolerance 0, on arrays of 1024 and 1048576 mean anomalies:
+// Timed, in ns per element, at e in {0, 0.1, 0.5, 0.9, 0.95, 0.99}, limit
+// 100, tolerance 0, on arrays of 16, 100, 1000 and 1048576 mean anomalies
+// (the short ones as a model-fitting loop passes them, one orbit at a time:
+// each call converts the next slice of the first 65536 inputs, so neither
+// the data nor the branches repeat from call to call):
 //   libm_loop      the plain libm solve (libm_loop.cpp), the reference
 //   array_entry    trueanomaly_array, from the built shared object
 //   scalar_entry   trueanomaly in a loop, from the built shared object
@@ -40,8 +43,13 @@ using trueanomaly_detail::Path;
 constexpr int32_t kLimit = 100;
 constexpr int32_t kTolerance = 0;
 constexpr uint64_t kSeed = 4;
-constexpr float kEccentricities[] = {0.0f, 0.1f, 0.5f, 0.9f, 0.99f};
-constexpr size_t kSizes[] = {1024, 1048576};
+constexpr float kEccentricities[] = {0.0f, 0.1f, 0.5f, 0.9f, 0.95f, 0.99f};
+constexpr size_t kSizes[] = {16, 100, 1000, 1048576};
+constexpr size_t kPool = 65536;
+
+// The inputs a case of `size` elements cycles through: whole slices of the
+// first kPool inputs, or the whole array.
+size_t pool_of(size_t size) { return size >= kPool ? size : kPool / size * size; }
 
 // Defaults: many short repetitions, interleaved at random across all cases,
 // so that a burst of load on a shared machine hits every case alike; about a
@@ -109,14 +117,17 @@ int32_t convert(const Variant &v, const float *in, int32_t count, float e, float
 
 uint32_t bits(float x) { return float_bits(x); }
 
-// Runs the case once and compares with the libm loop. Empty when equal.
+// Runs the case over every slice it will time and compares with the libm
+// loop. Empty when equal.
 std::string verify(const Case &c, std::vector<float> &out) {
   const float *in = c.inputs->mean_anomalies.data();
   const int32_t count = static_cast<int32_t>(c.size);
+  const size_t pool = pool_of(c.size);
   std::fill(out.begin(), out.end(), 0.0f);
-  if (convert(*c.variant, in, count, c.inputs->eccentricity, out.data()) != 0)
-    return "reported the iteration limit on inputs the libm loop solves";
-  const int64_t i = bench::first_difference(out.data(), c.inputs->reference.data(), c.size);
+  for (size_t at = 0; at < pool; at += c.size)
+    if (convert(*c.variant, in + at, count, c.inputs->eccentricity, out.data() + at) != 0)
+      return "reported the iteration limit on inputs the libm loop solves";
+  const int64_t i = bench::first_difference(out.data(), c.inputs->reference.data(), pool);
   if (i < 0) return {};
   char message[256];
   snprintf(message, sizeof message,
@@ -128,7 +139,8 @@ std::string verify(const Case &c, std::vector<float> &out) {
 }
 
 void run_case(benchmark::State &state, Case *c) {
-  std::vector<float> out(c->size);
+  const size_t pool = pool_of(c->size);
+  std::vector<float> out(pool);
   if (!c->verified) {
     const std::string error = verify(*c, out);
     if (!error.empty()) {
@@ -141,8 +153,10 @@ void run_case(benchmark::State &state, Case *c) {
   const float *in = c->inputs->mean_anomalies.data();
   const int32_t count = static_cast<int32_t>(c->size);
   const float e = c->inputs->eccentricity;
+  size_t at = 0;
   for (auto _ : state) {
-    int32_t status = convert(*c->variant, in, count, e, out.data());
+    int32_t status = convert(*c->variant, in + at, count, e, out.data() + at);
+    at = at + c->size < pool ? at + c->size : 0;
     benchmark::DoNotOptimize(status);
     benchmark::ClobberMemory();
     if (status != 0) {
