@@ -138,9 +138,17 @@ TRUEANOMALY_LANES_INLINE void window_store(const LaneState<W> &st, typename Lane
                                            uint32_t stopped, float *window_estimate,
                                            int32_t *window_status) {
   if (stopped == 0) return;
-  const typename Lanes<W>::i slot = index & (kWindow - 1);
-  scatter_lanes(window_estimate, slot, st.estimate, stopped);
-  scatter_lanes(window_status, slot, st.status, stopped);
+  int32_t ix[W], status[W];
+  float estimate[W];
+  memcpy(ix, &index, sizeof ix);
+  memcpy(status, &st.status, sizeof status);
+  memcpy(estimate, &st.estimate, sizeof estimate);
+  for (; stopped != 0; stopped &= stopped - 1) {
+    const int lane = __builtin_ctz(stopped);
+    const int32_t slot = ix[lane] & (kWindow - 1);
+    window_estimate[slot] = estimate[lane];
+    window_status[slot] = status[lane];
+  }
 }
 
 // The first step of the n (1..B) elements base .. base + n - 1.
