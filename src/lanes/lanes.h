@@ -221,29 +221,6 @@ __attribute__((always_inline)) inline void compress_store(void *dst, V values, u
     memcpy(to, &lanes[__builtin_ctz(keep)], sizeof(int32_t));
 }
 
-// base[slot[k]] = values[k] for each lane k whose bit is set in `lanes`
-// (4 or 8 lanes of 32 bits): one scatter with AVX-512, else lane by lane.
-template <class V, class I>
-__attribute__((always_inline)) inline void scatter_lanes(void *base, I slot, V values,
-                                                         uint32_t lanes) {
-  static_assert(sizeof(V) == sizeof(I), "a slot per lane");
-#if defined(__AVX512F__)
-  if constexpr (sizeof(V) == sizeof(__m256) || sizeof(V) == sizeof(__m128)) {
-    _mm512_mask_i32scatter_ps(base, static_cast<__mmask16>(lanes),
-                              same_bits<__m512i>(widen_to_512(slot)), widen_to_512(values), 4);
-    return;
-  }
-#endif
-  int32_t at[sizeof(I) / sizeof(int32_t)], v[sizeof(V) / sizeof(int32_t)];
-  memcpy(at, &slot, sizeof at);
-  memcpy(v, &values, sizeof v);
-  for (; lanes != 0; lanes &= lanes - 1) {
-    const int lane = __builtin_ctz(lanes);
-    memcpy(static_cast<char *>(base) + sizeof(int32_t) * static_cast<size_t>(at[lane]), &v[lane],
-           sizeof(int32_t));
-  }
-}
-
 // c[0] + c[1]*z + ... + c[4]*z^4 and c[0] + ... + c[8]*z^8 by Estrin's
 // scheme: the same terms as Horner's rule in a shorter chain of dependent
 // operations.
