@@ -275,6 +275,36 @@ void print_table(FILE *to, const CollectingReporter &r) {
   }
 }
 
+// "AMD EPYC, family 26 model 2, AVX-512": the CPU as /proc/cpuinfo names it,
+// for the report (the plot's title, the tables in docs/performance.md).
+std::string cpu_description() {
+  FILE *f = fopen("/proc/cpuinfo", "r");
+  if (f == nullptr) return "unknown CPU";
+  std::string name, family, model, isa = "no AVX2";
+  char line[4096];
+  while (fgets(line, sizeof line, f)) {
+    std::string l(line);
+    const size_t colon = l.find(':');
+    if (colon == std::string::npos) continue;
+    std::string key = l.substr(0, colon), value = l.substr(colon + 1);
+    key.erase(key.find_last_not_of(" \t") + 1);
+    value.erase(0, value.find_first_not_of(' '));
+    value.erase(value.find_last_not_of("\n") + 1);
+    if (key == "model name" && name.empty()) name = value;
+    if (key == "cpu family" && family.empty()) family = value;
+    if (key == "model" && model.empty()) model = value;
+    if (key == "flags") {
+      const std::string flags = " " + value + " ";
+      isa = flags.find(" avx512f ") != std::string::npos ? "AVX-512"
+            : flags.find(" avx2 ") != std::string::npos  ? "AVX2"
+                                                         : "no AVX2";
+      break;
+    }
+  }
+  fclose(f);
+  return name + ", family " + family + " model " + model + ", " + isa;
+}
+
 bool load_entries() {
   const char *path = getenv("TRUEANOMALY_BENCH_LIBRARY");
   if (path == nullptr || *path == '\0') path = TRUEANOMALY_LIBRARY_PATH;
@@ -321,6 +351,7 @@ int main(int argc, char **argv) {
     benchmark::AddCustomContext(key, value);
   }
   benchmark::AddCustomContext("best path", trueanomaly_detail::path_name(trueanomaly_detail::best_path()));
+  benchmark::AddCustomContext("cpu", cpu_description());
 
   std::vector<std::unique_ptr<Case>> cases;
   for (const bench::InputSet &set : inputs) {
