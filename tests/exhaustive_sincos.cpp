@@ -8,7 +8,10 @@
 //   every float x with |x| <= 2^22, both signs (2.5e9 inputs), and
 //   x/2 for every float x with |x| < 2^-124, both signs (3.4e7 inputs):
 // halving a float of larger magnitude gives a normal float of at most 2^22,
-// which the first set holds already.
+// which the first set holds already. sincos_far_lanes takes the rest: E
+// with |E| > 2^22, and E/2 for |E| > 2^23, itself a float above 2^22. The
+// check visits
+//   every float x with 2^22 < |x| <= FLT_MAX, both signs (1.8e9 inputs).
 //
 // Each difference |ours - libm| must stay within kSinCosError + 2^-50 (our
 // bound plus the 4 ulp budgeted for libm), the sum the rounding test's slack
@@ -46,7 +49,10 @@ static_assert(kAllowed < trueanomaly_detail::kSinCosSlack / 4,
 constexpr uint32_t kSignBit = 0x80000000u;
 constexpr uint32_t kTopBits = 0x4a800000u;    // 2^22
 constexpr uint32_t kHalvedBits = 0x01800000u;  // 2^-124: below it, x/2 may not be a float
+constexpr uint32_t kMaxBits = 0x7f7fffffu;     // FLT_MAX
 constexpr size_t kChunk = 4096;
+static_assert(trueanomaly_detail::kReduceMax == 0x1p22 && trueanomaly_detail::kFarReduceMin == 0x1p22,
+              "the sets meet where the two kernels' domains do");
 
 struct Worst {
   double diff = 0, at = 0;
@@ -73,34 +79,52 @@ struct PathResult {
 
 double float_value(uint32_t bits) { return float_from_bits(bits); }
 
-// The input of index i: patterns 0 .. kTopBits, then the halved set, each
-// positive (even i) and negative (odd i).
+typedef void (*SinCosFn)(const double *x, size_t n, double *sin_x, double *cos_x);
+
+// A set of inputs, each input once, and the kernel of a path that takes them.
 struct InputSet {
-  uint64_t stride;
-  uint64_t floats() const { return 2 * (uint64_t{kTopBits} + 1); }
-  uint64_t halves() const { return 2 * uint64_t{kHalvedBits}; }
-  uint64_t size() const { return floats() + halves(); }
-  double operator()(uint64_t i) const {
-    const uint32_t sign = (i & 1) ? kSignBit : 0;
-    if (i < floats()) return float_value(static_cast<uint32_t>(i >> 1) | sign);
-    return float_value(static_cast<uint32_t>((i - floats()) >> 1) | sign) / 2.0;
-  }
+  const char *name;
+  uint64_t size;
+  double (*at)(uint64_t i);  // the input of index i < size
+  SinCosFn Kernels::*kernel;
+};
+
+// Patterns 0 .. kTopBits, then the halved set, each positive (even i) and
+// negative (odd i).
+constexpr uint64_t kNearFloats = 2 * (uint64_t{kTopBits} + 1);
+double near_input(uint64_t i) {
+  const uint32_t sign = (i & 1) ? kSignBit : 0;
+  if (i < kNearFloats) return float_value(static_cast<uint32_t>(i >> 1) | sign);
+  return float_value(static_cast<uint32_t>((i - kNearFloats) >> 1) | sign) / 2.0;
+}
+
+// Patterns kTopBits + 1 .. kMaxBits, positive (even i) and negative (odd i).
+double far_input(uint64_t i) {
+  const uint32_t sign = (i & 1) ? kSignBit : 0;
+  return float_value((kTopBits + 1 + static_cast<uint32_t>(i >> 1)) | sign);
+}
+
+const InputSet kSets[] = {
+    {"sincos_lanes: every float |x| <= 2^22 and x/2 for every float |x| < 2^-124",
+     kNearFloats + 2 * uint64_t{kHalvedBits}, near_input, &Kernels::sincos},
+    {"sincos_far_lanes: every float 2^22 < |x| <= FLT_MAX", 2 * uint64_t{kMaxBits - kTopBits},
+     far_input, &Kernels::sincos_far},
 };
 
 // Checks the inputs [begin, end) of `set` (every stride-th) on each path.
-void check_range(const InputSet &set, uint64_t begin, uint64_t end,
+void check_range(const InputSet &set, uint64_t stride, uint64_t begin, uint64_t end,
                  const std::vector<const Kernels *> &paths, std::vector<PathResult> *out) {
   std::vector<double> x(kChunk), s_libm(kChunk), c_libm(kChunk), s(kChunk), c(kChunk);
   out->assign(paths.size(), PathResult{});
   for (uint64_t i = begin; i < end;) {
     size_t n = 0;
-    for (; n < kChunk && i < end; ++n, i += set.stride) x[n] = set(i);
+    for (; n < kChunk && i < end; ++n, i += stride) x[n] = set.at(i);
     for (size_t k = 0; k < n; ++k) {
       s_libm[k] = sin(x[k]);
       c_libm[k] = cos(x[k]);
     }
     for (size_t p = 0; p < paths.size(); ++p) {
-      paths[p]->sincos(x.data(), n, s.data(), c.data());
+      (paths[p]->*set.kernel)(x.data(), n, s.data(), c.data());
       PathResult &r = (*out)[p];
       for (size_t k = 0; k < n; ++k) {
         r.sin.note(s[k], s_libm[k], x[k]);
@@ -108,6 +132,41 @@ void check_range(const InputSet &set, uint64_t begin, uint64_t end,
       }
     }
   }
+}
+
+// One set over `threads` threads in interleaved slices, so each thread gets
+// as many costly inputs as the other; the results per path, merged.
+std::vector<PathResult> check_set(const InputSet &set, uint64_t stride, unsigned threads,
+                                  const std::vector<const Kernels *> &paths) {
+  std::vector<std::vector<PathResult>> results(threads);
+  std::vector<std::thread> pool;
+  const uint64_t slices = 1024;
+  for (unsigned t = 0; t < threads; ++t)
+    pool.emplace_back([&, t] {
+      std::vector<PathResult> mine(paths.size()), part;
+      const uint64_t span = set.size / slices + 1;
+      for (uint64_t slice = t; slice < slices; slice += threads) {
+        // Slice boundaries rounded up to the stride, so every stride-th input is visited once.
+        const auto align = [&](uint64_t v) { return (v + stride - 1) / stride * stride; };
+        const uint64_t begin = align(std::min(set.size, slice * span));
+        const uint64_t end = std::min(set.size, (slice + 1) * span);
+        if (begin >= end) continue;
+        check_range(set, stride, begin, end, paths, &part);
+        for (size_t p = 0; p < paths.size(); ++p) {
+          mine[p].sin.merge(part[p].sin);
+          mine[p].cos.merge(part[p].cos);
+        }
+      }
+      results[t] = mine;
+    });
+  for (std::thread &t : pool) t.join();
+  std::vector<PathResult> total(paths.size());
+  for (const auto &r : results)
+    for (size_t p = 0; p < paths.size(); ++p) {
+      total[p].sin.merge(r[p].sin);
+      total[p].cos.merge(r[p].cos);
+    }
+  return total;
 }
 
 bool report(const char *path, const char *func, const Worst &w) {
@@ -134,8 +193,8 @@ int main(int argc, char **argv) {
     }
   }
   const char *stride_env = getenv("TRUEANOMALY_KERNEL_STRIDE");
-  InputSet set{stride_env && *stride_env ? strtoull(stride_env, nullptr, 10) : 1};
-  if (set.stride < 1) set.stride = 1;
+  uint64_t stride = stride_env && *stride_env ? strtoull(stride_env, nullptr, 10) : 1;
+  if (stride < 1) stride = 1;
 
   const std::vector<const Kernels *> paths = lane_kernels::runnable();
   if (paths.empty()) {
@@ -144,54 +203,35 @@ int main(int argc, char **argv) {
   }
   std::string names;
   for (const Kernels *k : paths) names += std::string(names.empty() ? "" : ", ") + k->name;
-  printf("sincos_lanes against libm sin and cos, paths %s\n", names.c_str());
-  printf("inputs: every float |x| <= 2^22 and x/2 for every float |x| < 2^-124, both signs");
-  if (set.stride > 1)
-    printf("\n  ** SAMPLED: every %llu-th input only (TRUEANOMALY_KERNEL_STRIDE)",
-           static_cast<unsigned long long>(set.stride));
-  printf("\nallowed: kSinCosError + 2^-50 = 2^%.2f; the rounding test's slack is 2^%.0f\n",
+  printf("sin and cos of the lane kernels against libm sin and cos, paths %s\n", names.c_str());
+  if (stride > 1)
+    printf("** SAMPLED: every %llu-th input only (TRUEANOMALY_KERNEL_STRIDE)\n",
+           static_cast<unsigned long long>(stride));
+  printf("allowed: kSinCosError + 2^-50 = 2^%.2f; the rounding test's slack is 2^%.0f\n",
          log2(kAllowed), log2(trueanomaly_detail::kSinCosSlack));
   fflush(stdout);
 
-  // Interleaved slices, so each thread gets as many costly inputs as the other.
-  const auto start = std::chrono::steady_clock::now();
-  std::vector<std::vector<PathResult>> results(threads);
-  std::vector<std::thread> pool;
-  const uint64_t slices = 1024;
-  for (unsigned t = 0; t < threads; ++t)
-    pool.emplace_back([&, t] {
-      std::vector<PathResult> mine(paths.size()), part;
-      const uint64_t span = set.size() / slices + 1;
-      for (uint64_t slice = t; slice < slices; slice += threads) {
-        // Slice boundaries rounded up to the stride, so every stride-th input is visited once.
-        const auto align = [&](uint64_t v) { return (v + set.stride - 1) / set.stride * set.stride; };
-        const uint64_t begin = align(std::min(set.size(), slice * span));
-        const uint64_t end = std::min(set.size(), (slice + 1) * span);
-        if (begin >= end) continue;
-        check_range(set, begin, end, paths, &part);
-        for (size_t p = 0; p < paths.size(); ++p) {
-          mine[p].sin.merge(part[p].sin);
-          mine[p].cos.merge(part[p].cos);
-        }
-      }
-      results[t] = mine;
-    });
-  for (std::thread &t : pool) t.join();
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
   bool ok = true;
-  for (size_t p = 0; p < paths.size(); ++p) {
-    PathResult total;
-    for (const auto &r : results) {
-      total.sin.merge(r[p].sin);
-      total.cos.merge(r[p].cos);
+  double total_seconds = 0;
+  uint64_t total_inputs = 0;
+  for (const InputSet &set : kSets) {
+    printf("%s\n", set.name);
+    fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<PathResult> results = check_set(set, stride, threads, paths);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (size_t p = 0; p < paths.size(); ++p) {
+      ok &= report(paths[p]->name, "sin", results[p].sin);
+      ok &= report(paths[p]->name, "cos", results[p].cos);
     }
-    ok &= report(paths[p]->name, "sin", total.sin);
-    ok &= report(paths[p]->name, "cos", total.cos);
+    const uint64_t inputs = (set.size + stride - 1) / stride;
+    printf("  %llu inputs per path in %.1f s\n", static_cast<unsigned long long>(inputs), seconds);
+    total_seconds += seconds;
+    total_inputs += inputs;
   }
   printf("%llu inputs per path in %.1f s on %u threads: %s\n",
-         static_cast<unsigned long long>((set.size() + set.stride - 1) / set.stride), seconds,
-         threads, ok ? "all within the allowed difference" : "FAILED");
+         static_cast<unsigned long long>(total_inputs), total_seconds, threads,
+         ok ? "all within the allowed difference" : "FAILED");
   return ok ? 0 : 1;
 }
