@@ -11,14 +11,22 @@
 // which the first set holds already. sincos_far_lanes takes the rest: E
 // with |E| > 2^22, and E/2 for |E| > 2^23, itself a float above 2^22. The
 // check visits
-//   every float x with 2^22 < |x| <= FLT_MAX, both signs (1.8e9 inputs).
+//   every 15th float x with 2^22 < |x| <= FLT_MAX by bit pattern, both signs
+//     alternating (1.2e8 inputs; with --full every one, 1.8e9 inputs, about
+//     100 s more on two cores: libm's sin and cos of such x cost some 90 ns),
+//   and the floats hardest for its reduction, both signs: for each exponent
+//     the 64 whose x*2/pi is nearest an integer (reduced argument near 0) and
+//     the 64 nearest a half-integer (near +-pi/4, where the quadrant
+//     changes), with the 4 floats on either side of each (tests/far_extremes.h,
+//     from the reduction's own table of frac(2^q * 2/pi), good to 2^-81:
+//     plenty to rank distances of 2^-30 and more; 2.4e5 inputs).
 //
 // Each difference |ours - libm| must stay within kSinCosError + 2^-50 (our
 // bound plus the 4 ulp budgeted for libm), the sum the rounding test's slack
 // kSinCosSlack = 2^-43 is built on; a larger one, or a non-finite result,
 // fails. The largest differences are printed with where they occur.
 //
-//   trueanomaly_exhaustive_sincos [--threads N]
+//   trueanomaly_exhaustive_sincos [--threads N] [--full]
 // TRUEANOMALY_KERNEL_STRIDE=S visits every S-th input of each set instead
 // (for runs under an emulator); the output says so. Exit status 0: within
 // bounds; 1: not; 77: no vector path on this CPU (skipped).
@@ -30,10 +38,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "far_extremes.h"
 #include "float_bits.h"
 #include "kernels/kernels.h"
 #include "lanes/kepler.h"
@@ -83,10 +93,11 @@ typedef void (*SinCosFn)(const double *x, size_t n, double *sin_x, double *cos_x
 
 // A set of inputs, each input once, and the kernel of a path that takes them.
 struct InputSet {
-  const char *name;
+  std::string name;
   uint64_t size;
-  double (*at)(uint64_t i);  // the input of index i < size
+  std::function<double(uint64_t)> at;  // the input of index i < size
   SinCosFn Kernels::*kernel;
+  uint64_t stride;  // every stride-th input is visited
 };
 
 // Patterns 0 .. kTopBits, then the halved set, each positive (even i) and
@@ -104,12 +115,30 @@ double far_input(uint64_t i) {
   return float_value((kTopBits + 1 + static_cast<uint32_t>(i >> 1)) | sign);
 }
 
-const InputSet kSets[] = {
-    {"sincos_lanes: every float |x| <= 2^22 and x/2 for every float |x| < 2^-124",
-     kNearFloats + 2 * uint64_t{kHalvedBits}, near_input, &Kernels::sincos},
-    {"sincos_far_lanes: every float 2^22 < |x| <= FLT_MAX", 2 * uint64_t{kMaxBits - kTopBits},
-     far_input, &Kernels::sincos_far},
-};
+constexpr uint64_t kFarStride = 15;  // odd: both signs in turn
+constexpr size_t kHardKeep = 64;
+constexpr int kHardAround = 4;
+
+// The floats hardest for the far reduction (see the top of this file), in
+// the domain 2^22 < |x| <= FLT_MAX, both signs.
+std::vector<double> far_hard_inputs() {
+  using namespace far_extremes;
+  Fixed128 fractions[kRows];
+  for (int row = 0; row < kRows; ++row)
+    fractions[row] = fraction_of(trueanomaly_detail::kFarT0[row]) +
+                     fraction_of(trueanomaly_detail::kFarT1[row]);
+  const Extremes ex = find(fractions, kHardKeep);
+  std::vector<double> out;
+  for (const auto *kind : {&ex.integer, &ex.half})
+    for (const Extreme &e : *kind)
+      for (int off = -kHardAround; off <= kHardAround; ++off) {
+        const int64_t bits = int64_t{float_bits(static_cast<float>(e.x))} + off;
+        if (bits <= kTopBits || bits > kMaxBits) continue;
+        out.push_back(float_value(static_cast<uint32_t>(bits)));
+        out.push_back(-out.back());
+      }
+  return out;
+}
 
 // Checks the inputs [begin, end) of `set` (every stride-th) on each path.
 void check_range(const InputSet &set, uint64_t stride, uint64_t begin, uint64_t end,
@@ -184,11 +213,14 @@ bool report(const char *path, const char *func, const Worst &w) {
 
 int main(int argc, char **argv) {
   unsigned threads = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
+  bool full = false;
   for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
       threads = static_cast<unsigned>(std::max(1, atoi(argv[++i])));
+    } else if (strcmp(argv[i], "--full") == 0) {
+      full = true;
     } else {
-      fprintf(stderr, "usage: %s [--threads N]\n", argv[0]);
+      fprintf(stderr, "usage: %s [--threads N] [--full]\n", argv[0]);
       return 2;
     }
   }
@@ -211,21 +243,42 @@ int main(int argc, char **argv) {
          log2(kAllowed), log2(trueanomaly_detail::kSinCosSlack));
   fflush(stdout);
 
+  const auto hard_start = std::chrono::steady_clock::now();
+  const std::vector<double> hard = far_hard_inputs();
+  const double hard_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - hard_start).count();
+  const uint64_t far_stride = full ? 1 : kFarStride;
+  const std::string far_name =
+      full ? "sincos_far_lanes: every float 2^22 < |x| <= FLT_MAX"
+           : "sincos_far_lanes: every " + std::to_string(kFarStride) +
+                 "th float 2^22 < |x| <= FLT_MAX by bit pattern (--full: every one)";
+  const InputSet sets[] = {
+      {"sincos_lanes: every float |x| <= 2^22 and x/2 for every float |x| < 2^-124",
+       kNearFloats + 2 * uint64_t{kHalvedBits}, near_input, &Kernels::sincos, 1},
+      {far_name, 2 * uint64_t{kMaxBits - kTopBits}, far_input, &Kernels::sincos_far, far_stride},
+      {"sincos_far_lanes: per exponent the " + std::to_string(kHardKeep) +
+           " floats nearest odd and the " + std::to_string(kHardKeep) +
+           " nearest even multiples of pi/4, and " + std::to_string(kHardAround) +
+           " floats either side of each",
+       hard.size(), [&hard](uint64_t i) { return hard[i]; }, &Kernels::sincos_far, 1},
+  };
+
+  printf("(the hardest floats for the far reduction found in %.1f s)\n", hard_seconds);
   bool ok = true;
-  double total_seconds = 0;
+  double total_seconds = hard_seconds;
   uint64_t total_inputs = 0;
-  for (const InputSet &set : kSets) {
-    printf("%s\n", set.name);
+  for (const InputSet &set : sets) {
+    printf("%s\n", set.name.c_str());
     fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
-    const std::vector<PathResult> results = check_set(set, stride, threads, paths);
+    const std::vector<PathResult> results = check_set(set, stride * set.stride, threads, paths);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (size_t p = 0; p < paths.size(); ++p) {
       ok &= report(paths[p]->name, "sin", results[p].sin);
       ok &= report(paths[p]->name, "cos", results[p].cos);
     }
-    const uint64_t inputs = (set.size + stride - 1) / stride;
+    const uint64_t inputs = (set.size + stride * set.stride - 1) / (stride * set.stride);
     printf("  %llu inputs per path in %.1f s\n", static_cast<unsigned long long>(inputs), seconds);
     total_seconds += seconds;
     total_inputs += inputs;
