@@ -18,8 +18,8 @@
 //     the 64 whose x*2/pi is nearest an integer (reduced argument near 0) and
 //     the 64 nearest a half-integer (near +-pi/4, where the quadrant
 //     changes), with the 4 floats on either side of each (tests/far_extremes.h,
-//     from the reduction's own table of frac(2^q * 2/pi), good to 2^-81:
-//     plenty to rank distances of 2^-30 and more; 2.4e5 inputs).
+//     with frac(2^q * 2/pi) from the reduction's own bits of 2/pi; 2.4e5
+//     inputs).
 //
 // Each difference |ours - libm| must stay within kSinCosError + 2^-50 (our
 // bound plus the 4 ulp budgeted for libm), the sum the rounding test's slack
@@ -124,9 +124,7 @@ constexpr int kHardAround = 4;
 std::vector<double> far_hard_inputs() {
   using namespace far_extremes;
   Fixed128 fractions[kRows];
-  for (int row = 0; row < kRows; ++row)
-    fractions[row] = fraction_of(trueanomaly_detail::kFarT0[row]) +
-                     fraction_of(trueanomaly_detail::kFarT1[row]);
+  fractions_from_bits(trueanomaly_detail::kTwoOverPiBits, fractions);
   const Extremes ex = find(fractions, kHardKeep);
   std::vector<double> out;
   for (const auto *kind : {&ex.integer, &ex.half})

@@ -41,17 +41,16 @@ inline double to_double(Fixed128 v) {
          ldexp(static_cast<double>(static_cast<uint64_t>(v)), -128);
 }
 
-// frac(v) in units of 2^-128 for a double v (exact where v's last bit is at
-// least 2^-128, else truncated).
-inline Fixed128 fraction_of(double v) {
-  if (v < 0) return -fraction_of(-v);  // 1 - frac(-v), or 0; v + 1 would round
-  const double f = v - floor(v);       // exact, in [0, 1)
-  if (f == 0) return 0;
-  int e;
-  const double mantissa = frexp(f, &e);  // f = mantissa * 2^e, 1/2 <= mantissa < 1
-  const Fixed128 bits = static_cast<uint64_t>(ldexp(mantissa, 53));  // exact
-  const int shift = e - 53 + 128;  // f * 2^128 = bits * 2^shift
-  return shift >= 0 ? bits << shift : bits >> -shift;
+// frac(2^q * 2/pi) for q = kFirstQ .. kLastQ from a bit string S of 256
+// bits, most significant first: three zero bits, then the bits of 2/pi after
+// the binary point (as src/lanes/reduce_far.h holds them). The fraction of
+// row a = q + 1 starts at bit a + 2 of S.
+inline void fractions_from_bits(const uint64_t (&s)[4], Fixed128 (&out)[kRows]) {
+  const Fixed128 high = (Fixed128{s[0]} << 64) | s[1], low = (Fixed128{s[2]} << 64) | s[3];
+  for (int a = 0; a < kRows; ++a) {
+    const int p = a + 2;  // 2 .. 107
+    out[a] = (high << p) | (low >> (128 - p));
+  }
 }
 
 // The `keep` smallest distances offered, with their m, ascending.

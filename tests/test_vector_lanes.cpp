@@ -147,14 +147,15 @@ class FarSinCos : public ::testing::TestWithParam<const lane_kernels::Kernels *>
   }
 };
 
-// sincos_far_lanes reads a table row per lane by the lane's exponent. Every
-// row (the first, last and random floats of each binade from 2^22 up, both
-// signs) against libm, each in-domain lane with the same bits whatever its
-// neighbours hold, out-of-domain neighbours (which clamp their row) finite,
-// and the next wider shape in this path's registers bit for bit the same.
+// sincos_far_lanes reads its own stretch of the bits of 2/pi in each lane,
+// chosen by the lane's exponent. Every exponent (the first, last and random
+// floats of each binade from 2^22 up, both signs) against libm, each
+// in-domain lane with the same bits whatever its neighbours hold,
+// out-of-domain neighbours finite, and the next wider shape in this path's
+// registers bit for bit the same.
 // The every-float check (kernels.sincos_every_float) covers every input;
 // this one runs with the fast tests.
-TEST_P(FarSinCos, EveryRowMatchesLibmWhateverTheNeighbouringLanesHold) {
+TEST_P(FarSinCos, EveryExponentMatchesLibmWhateverTheNeighbouringLanesHold) {
   const lane_kernels::Kernels &k = *GetParam();
   const double allowed = kSinCosError + 0x1p-50;
   std::mt19937_64 rng(2022);

@@ -1,18 +1,18 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: BSD-3-Clause
-"""Computes the table of the far reduction (src/lanes/reduce_far.h) and prints
-it as the block that header holds: for each q = -1 .. 104,
+"""Computes the bits of 2/pi that the far reduction (src/lanes/reduce_far.h)
+reads and prints them as the block that header holds, then checks, for every
+exponent the reduction serves, what its error bound rests on.
 
-    T_q = (2^q * 2/pi) mod 4 = t0 + t1 + tail,
-
-t0 = T_q rounded to a multiple of 2^-26 (0 <= t0 <= 4, so at most 28
-significant bits), t1 = T_q - t0 rounded to double. A float x with
-2^22 <= |x| < 2^128 is m * 2^q with m an integer, 2^23 <= |m| < 2^24, and
-x * 2/pi = 4*K*m + m*T_q with K an integer, so x * 2/pi mod 4 is m*T_q mod 4.
-
-Every property the header's error bound uses is asserted here, with exact
-rational arithmetic on the values as printed: t0 a multiple of 2^-26 in
-[0, 4], |t1| <= 2^-27, |T_q - t0 - t1| <= 2^-81.
+A float x with |x| >= 2^22 is m * 2^q with m an integer, 2^23 <= |m| < 2^24,
+and q in [-1, 104]; x * 2/pi = 4*K*m + m*T_q with K an integer and
+T_q = (2^q * 2/pi) mod 4. The reduction takes T_q from a 256-bit string S:
+three zero bits, then the first 253 bits of 2/pi after the binary point, so
+bit j of S (j = 0 the most significant) has weight 2^(q + 2 - j) in T_q.
+For row a = q + 1 it reads the 29 bits j = a .. a+28 as t0 (a multiple of
+2^-27 in [0, 4)) and the 52 bits j = a+29 .. a+80 as t1 (a multiple of
+2^-79 in [0, 2^-27)). Asserted here in exact rationals for every q:
+t0 + t1 = T_q truncated to a multiple of 2^-79, so 0 <= T_q - t0 - t1 < 2^-79.
 
     python3 tools/far_reduction_table.py            # print the block
     python3 tools/far_reduction_table.py --check    # exit 1 unless src/lanes/ holds it
@@ -30,45 +30,38 @@ except ImportError:
     print("mpmath is not installed (Debian: python3-mpmath): skipped")
     sys.exit(77)
 
-# 2^104 * 2/pi needs 106 integer bits before the 81 fraction bits used; 600
-# bits leave more than 400 to spare.
+# 2^104 * 2/pi has 106 integer bits before the 79 fraction bits read; 600
+# bits of working precision leave more than 400 to spare.
 mp.mp.prec = 600
 Q_MIN, Q_MAX = -1, 104
+WORDS = 4
+
+S = int(mp.floor(2 / mp.pi * mp.mpf(2) ** (64 * WORDS - 3)))
+assert S.bit_length() == 64 * WORDS - 3  # 2/pi in [1/2, 1): three leading zeros
+words = [(S >> (64 * (WORDS - 1 - k))) & (2 ** 64 - 1) for k in range(WORDS)]
+
+
+def window(start, length):
+    """Bits start .. start+length-1 of S, as an integer."""
+    return (S >> (64 * WORDS - start - length)) & (2 ** length - 1)
 
 
 def exact(v):
-    """An mpf or a float as an exact fraction."""
-    man, exp = mp.mpf(v).man_exp
+    man, exp = v.man_exp
     return Fraction(int(man)) * Fraction(2) ** int(exp)
 
 
-def entry(q):
+for q in range(Q_MIN, Q_MAX + 1):
+    a = q + 1
+    assert a + 29 + 52 <= 64 * WORDS
     t = mp.ldexp(2 / mp.pi, q)
-    t -= 4 * mp.floor(t / 4)  # exact: a subtraction of a multiple of 4 at 600 bits
-    t0 = float(mp.ldexp(mp.nint(mp.ldexp(t, 26)), -26))  # exact: at most 28 bits
-    with mp.workprec(53):
-        t1 = float(+(t - t0))  # rounded to nearest double
-    T, T0, T1 = exact(t), Fraction(t0), Fraction(t1)
-    assert (T0 * 2 ** 26).denominator == 1 and 0 <= T0 <= 4, q
-    assert abs(T - T0) <= Fraction(1, 2 ** 27), q
-    assert abs(T1) <= Fraction(1, 2 ** 27), q
-    tail = abs(T - T0 - T1)
-    assert tail <= Fraction(1, 2 ** 81), q
-    return t0, t1, tail
-
-
-rows = [entry(q) for q in range(Q_MIN, Q_MAX + 1)]
-n = len(rows)
-
-
-def array(name, values):
-    entries = [f"{v.hex()}," for v in values]
-    width = max(len(e) for e in entries) + 1
-    print(f"alignas(64) constexpr double {name}[{n}] = {{")
-    for q, e in zip(range(Q_MIN, Q_MAX + 1), entries):
-        print(f"    {e:<{width}}// q = {q}")
-    print("};")
-
+    T = exact(t - 4 * mp.floor(t / 4))  # exact: 600 bits hold every bit of t
+    t0 = Fraction(window(a, 29), 2 ** 27)
+    t1 = Fraction(window(a + 29, 52), 2 ** 79)
+    assert 0 <= t0 < 4 and 0 <= t1 < Fraction(1, 2 ** 27), q
+    assert 0 <= T - t0 - t1 < Fraction(1, 2 ** 79), q
+    # The reduction reads at most bits a .. a+127 (two aligned words).
+    assert a + 127 < 64 * WORDS, q
 
 out = sys.stdout
 if "--check" in sys.argv[1:]:
@@ -76,15 +69,16 @@ if "--check" in sys.argv[1:]:
     out = io.StringIO()
     sys.stdout = out
 
-print(f"// kFarT0[q + 1] + kFarT1[q + 1] = T_q = (2^q * 2/pi) mod 4 for q = {Q_MIN} .. {Q_MAX},")
-print("// within 2^-81:")
-print("//   kFarT0: T_q rounded to a multiple of 2^-26, in [0, 4]: at most 28 significant bits;")
-print("//   kFarT1: T_q - kFarT0 rounded to double, |kFarT1| <= 2^-27, so its rounding error")
-print("//     (and |T_q - kFarT0 - kFarT1|) is at most half an ulp of 2^-28, 2^-81.")
-print("// Printed by tools/far_reduction_table.py (mpmath at 600 bits, checked in exact rationals).")
-array("kFarT0", [r[0] for r in rows])
-print()
-array("kFarT1", [r[1] for r in rows])
+print(f"// S = kTwoOverPiBits[0..{WORDS - 1}], most significant bit first: three zero bits, then the")
+print(f"// first {64 * WORDS - 3} bits of 2/pi after the binary point. Bit j of S has weight 2^(q + 2 - j)")
+print(f"// in T_q = (2^q * 2/pi) mod 4, so for row a = q + 1 (q = {Q_MIN} .. {Q_MAX}) the 29 bits")
+print("// a .. a+28 are t0 and the 52 bits a+29 .. a+80 are t1, and T_q - t0 - t1 is in [0, 2^-79).")
+print("// Printed by tools/far_reduction_table.py (mpmath at 600 bits; every row checked in exact")
+print("// rationals).")
+print(f"constexpr uint64_t kTwoOverPiBits[{WORDS}] = {{")
+for w in words:
+    print(f"    0x{w:016x},")
+print("};")
 
 if out is not sys.__stdout__:
     sys.stdout = sys.__stdout__
@@ -94,6 +88,5 @@ if out is not sys.__stdout__:
     if block not in header:
         print("src/lanes/reduce_far.h does not hold this block:\n" + block)
         sys.exit(1)
-    worst = max(r[2] for r in rows)
-    print(f"src/lanes/reduce_far.h holds the table as printed ({n} entries; "
-          f"largest |T_q - t0 - t1| = 2^{float(mp.log(mp.mpf(worst.numerator) / worst.denominator, 2)):.1f})")
+    print(f"src/lanes/reduce_far.h holds the bits of 2/pi as printed; rows q = {Q_MIN} .. {Q_MAX} "
+          f"give 0 <= T_q - t0 - t1 < 2^-79")

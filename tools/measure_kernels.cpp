@@ -40,8 +40,8 @@
 //     integer and the 64 nearest a half-integer, found by a scan of every
 //     float with 128 bits of frac(2^q * 2/pi) from MPFR (tests/far_extremes.h),
 //     each with the 4 floats either side, both signs (2.4e5 inputs); and the
-//     64 floats at either end of each binade, both signs, where the table
-//     row changes (2.7e4 inputs). --quick keeps 16 per exponent and kind,
+//     64 floats at either end of each binade, both signs, where the
+//     reduction's stretch of 2/pi moves (2.7e4 inputs). --quick keeps 16 per exponent and kind,
 //     with 1 float either side.
 //   atan2: 10^7 pairs x = sqrt(1-e)*cos(h), y = sqrt(1+e)*sin(h) with e a
 //     random float in [-0.99, 0.99], half with h in [-2^21, 2^21], half with h
@@ -304,7 +304,7 @@ float nearest_multiple(uint64_t m) {
 }
 
 // frac(2^q * 2/pi) for q = -1 .. 104 in units of 2^-128, from MPFR at 400
-// bits (2^104 * 2/pi has 106 integer bits), not from the library's table:
+// bits (2^104 * 2/pi has 106 integer bits), not from the library's bits:
 // where far_extremes.h looks for the far reduction's hardest floats.
 void far_fractions(far_extremes::Fixed128 (&out)[far_extremes::kRows]) {
   mpfr_t t;
@@ -653,7 +653,7 @@ int main(int argc, char **argv) {
     }
   }
   {
-    // Where the exponent, and so the table row, changes.
+    // Where the exponent, and so the stretch of 2/pi the reduction reads, changes.
     const uint32_t n_edge = 64;
     const uint32_t first_exponent = far_lo >> 23, exponents = (far_hi >> 23) - first_exponent + 1;
     run_sincos({"the 64 floats at either end of each binade from 2^22", 2ull * exponents * 2 * n_edge,

@@ -23,6 +23,7 @@ struct Lanes {
   typedef double d __attribute__((vector_size(8 * W)));
   typedef float f __attribute__((vector_size(4 * W)));
   typedef int64_t l __attribute__((vector_size(8 * W)));
+  typedef uint64_t u __attribute__((vector_size(8 * W)));
   typedef int32_t i __attribute__((vector_size(4 * W)));
 };
 
@@ -100,39 +101,6 @@ __attribute__((always_inline)) inline D sqrt_lanes(D x) {
 // where the doubles are the integers. Subtracting it again gives n exactly,
 // and n's low bits, two's complement, are the low bits of the sum's.
 constexpr double kRoundShifter = 0x1.8p52;
-
-// table[index[k]] in lane k: double lanes gathered by int64 lane indices,
-// which the caller keeps within the table (a gather reads every lane's
-// address, whatever the lane holds). The AVX-512 form is the masked
-// intrinsic with every lane selected and zero pass-through, for the reason
-// given at widen below; wider vectors than the target's gathers go in
-// 256-bit pieces.
-template <class D, class L>
-__attribute__((always_inline)) inline D gather_lanes(const double *table, L index) {
-  static_assert(sizeof(D) == sizeof(L), "one index per lane");
-#if defined(__AVX512F__)
-  if constexpr (sizeof(D) == sizeof(__m512d))
-    return same_bits<D>(_mm512_mask_i64gather_pd(_mm512_setzero_pd(), __mmask8(0xff),
-                                                 same_bits<__m512i>(index), table, 8));
-#endif
-#if defined(__AVX2__)
-  if constexpr (sizeof(D) == sizeof(__m256d))
-    return same_bits<D>(_mm256_i64gather_pd(table, same_bits<__m256i>(index), 8));
-  if constexpr (sizeof(D) > sizeof(__m256d) && sizeof(D) % sizeof(__m256d) == 0) {
-    constexpr unsigned n = sizeof(D) / sizeof(__m256d);
-    __m256i i[n];
-    __m256d v[n];
-    memcpy(i, &index, sizeof index);
-    for (unsigned k = 0; k < n; ++k) v[k] = _mm256_i64gather_pd(table, i[k], 8);
-    D out;
-    memcpy(&out, v, sizeof out);
-    return out;
-  }
-#endif
-  D out;
-  for (unsigned k = 0; k < sizeof(D) / sizeof(double); ++k) out[k] = table[index[k]];
-  return out;
-}
 
 // Float lanes to double and back (rounding to nearest: the caller's mode is
 // checked before any vector path runs), as single instructions where GCC
