@@ -13,13 +13,13 @@
 // T_q = (2^q * 2/pi) mod 4, 2^q * 2/pi = 4*K + T_q for an integer K, so
 // x*2/pi = 4*K*m + m*T_q: only m*T_q mod 4 matters. T_q is a stretch of
 // the binary digits of 2/pi starting at q's position; each lane reads its
-// own stretch from the four words below by shifts (no memory access per
-// lane: a gather from a per-exponent table measured 3 to 4 times slower on
-// an AMD EPYC with AVX-512), as t0 (29 bits) + t1 (the next 52). The
-// products m*t0 (exact) and m*t1 then give N and y in a few operations
-// whose roundings are bounded in reduce_far_lanes. The bound is absolute, as
-// sincos_far_lanes needs: a y near zero (x near a multiple of pi/2) is no
-// harder than any other.
+// own stretch from the four words below by shifts, as t0 (29 bits) + t1
+// (the next 52), with no memory access per lane: gathering t0 and t1 from a
+// per-exponent table made the whole kernel 1.8 to 1.9 times slower on an AMD
+// EPYC (Zen 5). The products m*t0 (exact) and m*t1 then give N and y in a
+// few operations whose roundings are bounded in reduce_far_lanes. The bound
+// is absolute, as sincos_far_lanes needs: a y near zero (x near a multiple
+// of pi/2) is no harder than any other.
 #ifndef TRUEANOMALY_LANES_REDUCE_FAR_H
 #define TRUEANOMALY_LANES_REDUCE_FAR_H
 
@@ -85,9 +85,10 @@ __attribute__((always_inline)) inline void reduce_far_lanes(typename Lanes<W>::d
   const U exponent = (bits >> 52) & 0x7ff;
   const U shift = (exponent - (1023 + 22)) & 63;  // a mod 64
   const L upper = same_bits<L>(exponent) >= 1023 + 22 + 64;  // a >= 64: w = 1
-  const U w0 = same_bits<U>(upper ? splat<L>(int64_t(kTwoOverPiBits[1])) : splat<L>(int64_t(kTwoOverPiBits[0])));
-  const U w1 = same_bits<U>(upper ? splat<L>(int64_t(kTwoOverPiBits[2])) : splat<L>(int64_t(kTwoOverPiBits[1])));
-  const U w2 = same_bits<U>(upper ? splat<L>(int64_t(kTwoOverPiBits[3])) : splat<L>(int64_t(kTwoOverPiBits[2])));
+  const auto word = [upper](int k) {  // word w + k of S
+    return upper ? splat<U>(kTwoOverPiBits[k + 1]) : splat<U>(kTwoOverPiBits[k]);
+  };
+  const U w0 = word(0), w1 = word(1), w2 = word(2);
   const U back = 63 - shift;  // x >> (64 - shift) as (x >> 1) >> back
   const U hi = (w0 << shift) | ((w1 >> 1) >> back);
   const U lo = (w1 << shift) | ((w2 >> 1) >> back);

@@ -109,12 +109,12 @@ __attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::d x,
 }
 
 // Derivation of kSinCosError for sincos_far_lanes (x a float, |x| >= 2^22).
-//   Reduction (reduce_far.h): x*2/pi = 4*j + N + y + e with |e| <= 1.25 * 2^-54,
+//   Reduction (reduce_far.h): x*2/pi = 4*j + N + y + e with |e| < 1.625 * 2^-54,
 //   |y| <= 1/2, so x = 2*pi*j + N*pi/2 + (y + e)*pi/2. r = y*pi/2 as
 //   y*kPiOver2Hi + fl(y*kPiOver2Lo): fl(y*kPiOver2Lo) is off by < 2^-88, the
 //   tail contributes |y| * 2^-87.8, and the sum (|r| < 1) rounds once by
 //   < 2^-54, or twice unfused: |r - y*pi/2| < 2^-53 + 2^-86. With
-//   |e|*pi/2 < 2^-53.02: |r - (x - 2*pi*j - N*pi/2)| < 2^-52, and
+//   |e|*pi/2 < 2^-52.64: |r - (x - 2*pi*j - N*pi/2)| < 2^-51.8, and
 //   |r| <= pi/4 + 2^-52 (|y| <= 1/2).
 //   Polynomials and their evaluation as for sincos_lanes: < 2^-46.0 + 2^-52.
 //   In all, < 2^-45.95 < 2^-45.5 for both.
