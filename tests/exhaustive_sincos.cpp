@@ -27,8 +27,9 @@
 // fails. The largest differences are printed with where they occur.
 //
 //   trueanomaly_exhaustive_sincos [--threads N] [--full]
-// TRUEANOMALY_KERNEL_STRIDE=S visits every S-th input of each set instead
-// (for runs under an emulator); the output says so. Exit status 0: within
+// TRUEANOMALY_KERNEL_STRIDE=S visits every S-th input of each set instead,
+// and the hardest floats of every S-th exponent (for runs under an
+// emulator); the output says so. Exit status 0: within
 // bounds; 1: not; 77: no vector path on this CPU (skipped).
 #include <math.h>
 #include <stdint.h>
@@ -97,7 +98,8 @@ struct InputSet {
   uint64_t size;
   std::function<double(uint64_t)> at;  // the input of index i < size
   SinCosFn Kernels::*kernel;
-  uint64_t stride;  // every stride-th input is visited
+  uint64_t stride;  // every stride-th input, times TRUEANOMALY_KERNEL_STRIDE
+                    // (0: every input; the set is sampled another way)
 };
 
 // Patterns 0 .. kTopBits, then the halved set, each positive (even i) and
@@ -121,11 +123,11 @@ constexpr int kHardAround = 4;
 
 // The floats hardest for the far reduction (see the top of this file), in
 // the domain 2^22 < |x| <= FLT_MAX, both signs.
-std::vector<double> far_hard_inputs() {
+std::vector<double> far_hard_inputs(int row_stride) {
   using namespace far_extremes;
   Fixed128 fractions[kRows];
   fractions_from_bits(trueanomaly_detail::kTwoOverPiBits, fractions);
-  const Extremes ex = find(fractions, kHardKeep);
+  const Extremes ex = find(fractions, kHardKeep, row_stride);
   std::vector<double> out;
   for (const auto *kind : {&ex.integer, &ex.half})
     for (const Extreme &e : *kind)
@@ -242,7 +244,9 @@ int main(int argc, char **argv) {
   fflush(stdout);
 
   const auto hard_start = std::chrono::steady_clock::now();
-  const std::vector<double> hard = far_hard_inputs();
+  // Sampled: the hardest floats of every stride-th exponent only.
+  const std::vector<double> hard =
+      far_hard_inputs(static_cast<int>(std::min<uint64_t>(stride, far_extremes::kRows)));
   const double hard_seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - hard_start).count();
   const uint64_t far_stride = full ? 1 : kFarStride;
@@ -258,7 +262,7 @@ int main(int argc, char **argv) {
            " floats nearest odd and the " + std::to_string(kHardKeep) +
            " nearest even multiples of pi/4, and " + std::to_string(kHardAround) +
            " floats either side of each",
-       hard.size(), [&hard](uint64_t i) { return hard[i]; }, &Kernels::sincos_far, 1},
+       hard.size(), [&hard](uint64_t i) { return hard[i]; }, &Kernels::sincos_far, 0},
   };
 
   printf("(the hardest floats for the far reduction found in %.1f s)\n", hard_seconds);
@@ -269,14 +273,15 @@ int main(int argc, char **argv) {
     printf("%s\n", set.name.c_str());
     fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
-    const std::vector<PathResult> results = check_set(set, stride * set.stride, threads, paths);
+    const uint64_t set_stride = set.stride ? stride * set.stride : 1;
+    const std::vector<PathResult> results = check_set(set, set_stride, threads, paths);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (size_t p = 0; p < paths.size(); ++p) {
       ok &= report(paths[p]->name, "sin", results[p].sin);
       ok &= report(paths[p]->name, "cos", results[p].cos);
     }
-    const uint64_t inputs = (set.size + stride * set.stride - 1) / (stride * set.stride);
+    const uint64_t inputs = (set.size + set_stride - 1) / set_stride;
     printf("  %llu inputs per path in %.1f s\n", static_cast<unsigned long long>(inputs), seconds);
     total_seconds += seconds;
     total_inputs += inputs;

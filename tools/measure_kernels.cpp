@@ -71,6 +71,7 @@
 #include <string.h>
 #include <time.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -618,7 +619,9 @@ int main(int argc, char **argv) {
     const double t0 = now();
     far_extremes::Fixed128 fractions[far_extremes::kRows];
     far_fractions(fractions);
-    const far_extremes::Extremes ex = far_extremes::find(fractions, far_keep);
+    // Sampled (TRUEANOMALY_KERNEL_STRIDE): every stride-th exponent only.
+    const far_extremes::Extremes ex = far_extremes::find(
+        fractions, far_keep, (int)std::min<uint64_t>(g_sample_stride, far_extremes::kRows));
     const auto closest = [](const std::vector<far_extremes::Extreme> &v) {
       far_extremes::Extreme b = v[0];
       for (const far_extremes::Extreme &e : v)
