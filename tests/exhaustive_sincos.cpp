@@ -12,8 +12,8 @@
 // with |E| > 2^22, and E/2 for |E| > 2^23, itself a float above 2^22. The
 // check visits
 //   every 15th float x with 2^22 < |x| <= FLT_MAX by bit pattern, both signs
-//     alternating (1.2e8 inputs; with --full every one, 1.8e9 inputs, about
-//     100 s more on two cores: libm's sin and cos of such x cost some 90 ns),
+//     alternating (1.2e8 inputs; with --full every one, 1.8e9 inputs, some
+//     170 s more of one core: libm's sin and cos of such x cost about 90 ns),
 //   and the floats hardest for its reduction, both signs: for each exponent
 //     the 64 whose x*2/pi is nearest an integer (reduced argument near 0) and
 //     the 64 nearest a half-integer (near +-pi/4, where the quadrant

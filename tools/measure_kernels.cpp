@@ -18,7 +18,8 @@
 // screening reference (below) is found less accurate than assumed; 77 if
 // the path is not available on this CPU (or no path is compiled).
 //
-// Defaults take about 100 seconds on one core (--quick: 12 seconds):
+// Defaults take about 70 seconds of one core of an AMD EPYC, Zen 5 (--quick:
+// 11 seconds):
 //   sin/cos: every other float by bit pattern with 2^-30 <= |x| <= 8 (-s),
 //     positive ones at even patterns and negative ones at odd, so each
 //     magnitude once (2.8e8 inputs); tiny floats (|x| < 2^-30, stride 1021) and
