@@ -6,6 +6,7 @@
 // registers, so the AVX-512 shape is checked on AVX2 CPUs too.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <random>
 #include <string>
@@ -196,6 +197,73 @@ INSTANTIATE_TEST_SUITE_P(PathsAndShapes, LaneShape, ::testing::ValuesIn(every_sh
                          });
 // Off x86-64 no shape is compiled.
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(LaneShape);
+
+class FarSinCos : public ::testing::TestWithParam<const lane_kernels::Kernels *> {
+ protected:
+  void SetUp() override {
+    if (!lane_kernels::runnable(*GetParam()))
+      GTEST_SKIP() << "the " << GetParam()->name << " path is not available on this CPU";
+  }
+};
+
+// sincos_far_lanes reads its own stretch of the bits of 2/pi in each lane,
+// chosen by the lane's exponent. Every exponent (the first, last and random
+// floats of each binade from 2^22 up, both signs) against libm, each
+// in-domain lane with the same bits whatever its neighbours hold,
+// out-of-domain neighbours finite, and the next wider shape in this path's
+// registers bit for bit the same.
+// The every-float check (kernels.sincos_every_float) covers every input;
+// this one runs with the fast tests.
+TEST_P(FarSinCos, EveryExponentMatchesLibmWhateverTheNeighbouringLanesHold) {
+  const lane_kernels::Kernels &k = *GetParam();
+  const double allowed = kSinCosError + 0x1p-50;
+  std::mt19937_64 rng(2022);
+  std::vector<double> in_domain;
+  for (uint32_t exponent = 127 + 22; exponent <= 127 + 127; ++exponent) {
+    const uint32_t first = exponent << 23;
+    for (uint32_t fraction : {0u, 0x7fffffu, 1u, uint32_t(rng() & 0x7fffff), uint32_t(rng() & 0x7fffff)})
+      for (uint32_t sign : {0u, 0x80000000u})
+        in_domain.push_back(float_from_bits(sign | first | fraction));
+  }
+  const double outside[] = {0.0, -0.0, 1.0, -3.5, 0x1.fffffep21, 0x1p-149, 0x1.0000001p30,
+                            1e300, -DBL_MAX, INFINITY, -INFINITY, NAN, 0x1p128, -0x1p200};
+
+  std::vector<double> s(in_domain.size()), c(in_domain.size());
+  k.sincos_far(in_domain.data(), in_domain.size(), s.data(), c.data());
+  for (size_t i = 0; i < in_domain.size(); ++i) {
+    ASSERT_LE(std::fabs(s[i] - std::sin(in_domain[i])), allowed) << "sin " << in_domain[i];
+    ASSERT_LE(std::fabs(c[i] - std::cos(in_domain[i])), allowed) << "cos " << in_domain[i];
+  }
+
+  // The same inputs with an out-of-domain value at every third position.
+  std::vector<double> mixed;
+  std::vector<size_t> from;  // index into in_domain, or SIZE_MAX
+  for (size_t i = 0; i < in_domain.size(); ++i) {
+    if (i % 3 == 0) {
+      mixed.push_back(outside[(i / 3) % (sizeof outside / sizeof outside[0])]);
+      from.push_back(SIZE_MAX);
+    }
+    mixed.push_back(in_domain[i]);
+    from.push_back(i);
+  }
+  std::vector<double> ms(mixed.size()), mc(mixed.size()), ws(mixed.size()), wc(mixed.size());
+  k.sincos_far(mixed.data(), mixed.size(), ms.data(), mc.data());
+  k.sincos_far_wider(mixed.data(), mixed.size(), ws.data(), wc.data());
+  for (size_t i = 0; i < mixed.size(); ++i) {
+    if (from[i] == SIZE_MAX) {
+      EXPECT_TRUE(std::isfinite(ms[i]) && std::isfinite(mc[i])) << "outside the domain: " << mixed[i];
+    } else {
+      EXPECT_EQ(double_bits(ms[i]), double_bits(s[from[i]])) << "sin " << mixed[i];
+      EXPECT_EQ(double_bits(mc[i]), double_bits(c[from[i]])) << "cos " << mixed[i];
+    }
+    EXPECT_EQ(double_bits(ws[i]), double_bits(ms[i])) << "wider shape, sin " << mixed[i];
+    EXPECT_EQ(double_bits(wc[i]), double_bits(mc[i])) << "wider shape, cos " << mixed[i];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, FarSinCos, ::testing::ValuesIn(lane_kernels::compiled()),
+                         [](const auto &info) { return std::string(info.param->name); });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FarSinCos);
 
 // The lanes test steps with one float comparison against a per-call
 // threshold; it must agree with the plain solve's integer test everywhere,

@@ -28,6 +28,7 @@ struct Lanes {
   typedef double d __attribute__((vector_size(8 * W)));
   typedef float f __attribute__((vector_size(4 * W)));
   typedef int64_t l __attribute__((vector_size(8 * W)));
+  typedef uint64_t u __attribute__((vector_size(8 * W)));
   typedef int32_t i __attribute__((vector_size(4 * W)));
 };
 
@@ -107,6 +108,12 @@ __attribute__((always_inline)) inline D sqrt_lanes(D x) {
   for (unsigned k = 0; k < sizeof(D) / sizeof(double); ++k) x[k] = __builtin_sqrt(x[k]);
   return x;
 }
+
+// Adding kRoundShifter = 1.5*2^52 to a double v with |v| < 2^51 rounds v to
+// an integer n (to nearest, ties to even): the sum lies in [2^52, 2^53),
+// where the doubles are the integers. Subtracting it again gives n exactly,
+// and n's low bits, two's complement, are the low bits of the sum's.
+constexpr double kRoundShifter = 0x1.8p52;
 
 // Float lanes to double and back (rounding to nearest: the caller's mode is
 // checked before any vector path runs), as single instructions where GCC

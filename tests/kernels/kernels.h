@@ -41,6 +41,10 @@ struct Kernels {
   int lanes;                      // its width
   // sincos_lanes and atan2_lanes over arrays of any length n.
   void (*sincos)(const double *x, size_t n, double *sin_x, double *cos_x);
+  // sincos_far_lanes likewise, in the path's own width and in the next
+  // wider path's (AVX-512's 8 lanes in AVX2 halves), as the shapes below.
+  void (*sincos_far)(const double *x, size_t n, double *sin_x, double *cos_x);
+  void (*sincos_far_wider)(const double *x, size_t n, double *sin_x, double *cos_x);
   void (*atan2)(const double *y, const double *x, size_t n, double *angle);
   // The path's own shape, one group of it, each driver forced, and the
   // next wider path's shape in this path's registers (so that shape is

@@ -15,21 +15,32 @@ namespace {
 
 using namespace trueanomaly_detail;
 
-template <int W>
+// The two sin/cos kernels, as types to instantiate sincos_array with.
+struct NearKernel {
+  template <int W, class D>
+  __attribute__((always_inline)) static void run(D x, D *s, D *c) { sincos_lanes<W>(x, s, c); }
+};
+struct FarKernel {
+  template <int W, class D>
+  __attribute__((always_inline)) static void run(D x, D *s, D *c) { sincos_far_lanes<W>(x, s, c); }
+};
+
+// A short last vector is padded with zeros, whose results are dropped.
+template <int W, class Kernel = NearKernel>
 void sincos_array(const double *x, size_t n, double *sin_x, double *cos_x) {
   typedef typename Lanes<W>::d D;
   size_t i = 0;
   for (; i + W <= n; i += W) {
     D v, s, c;
     memcpy(&v, x + i, sizeof v);
-    sincos_lanes<W>(v, &s, &c);
+    Kernel::template run<W>(v, &s, &c);
     memcpy(sin_x + i, &s, sizeof s);
     memcpy(cos_x + i, &c, sizeof c);
   }
   if (i < n) {
     D v = splat<D>(0.0), s, c;
     memcpy(&v, x + i, (n - i) * sizeof(double));
-    sincos_lanes<W>(v, &s, &c);
+    Kernel::template run<W>(v, &s, &c);
     memcpy(sin_x + i, &s, (n - i) * sizeof(double));
     memcpy(cos_x + i, &c, (n - i) * sizeof(double));
   }
@@ -112,6 +123,8 @@ struct ShapesOf {
       #path_name,                                                                          \
       Shapes_##path_name::own.lanes,                                                       \
       &sincos_array<Shapes_##path_name::own.lanes>,                                        \
+      &sincos_array<Shapes_##path_name::own.lanes, FarKernel>,                             \
+      &sincos_array<Shapes_##path_name::wider.lanes, FarKernel>,                           \
       &atan2_array<Shapes_##path_name::own.lanes>,                                         \
       Shapes_##path_name::own_shapes,                                                      \
       Shapes_##path_name::count,                                                           \
