@@ -15,6 +15,7 @@
 #ifndef TRUEANOMALY_LANES_KEPLER_H
 #define TRUEANOMALY_LANES_KEPLER_H
 
+#include <float.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -197,11 +198,12 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
   I status = st->status;
   const F estimate = st->estimate;
 
-  const F reduce_max = splat<F>(static_cast<float>(kReduceMax));
-  const I in_range = abs_lanes(estimate) <= reduce_max;  // |E|; false for NaN
+  // Any finite E: near ones reduced by Cody-Waite, far ones (an iteration
+  // that strays, up to FLT_MAX) by the far reduction (sincos_float_lanes).
+  const I in_range = abs_lanes(estimate) <= splat<F>(FLT_MAX);  // false for inf, NaN
   const D x = widen<D>(in_range ? estimate : splat<F>(0.0f));
   D s, c;
-  sincos_lanes<W>(x, &s, &c);
+  sincos_float_lanes<W>(x, &s, &c);
 
   // f = ((E - sin(E)*e) - M) and d = (1 - cos(E)*e) in double, then float,
   // at both ends of the interval that holds libm's sin and cos. Every
@@ -258,11 +260,12 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
-  const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
-  const I half_ok = abs_lanes(estimate) <= reduce_max;  // false for NaN
+  // E/2 is exact, and a float (or half of a subnormal, within the near
+  // reduction's domain).
+  const I half_ok = abs_lanes(estimate) <= splat<F>(FLT_MAX);  // false for inf, NaN
   const D half = widen<D>(half_ok ? estimate : splat<F>(0.0f)) / 2.0;
   D s, c;
-  sincos_lanes<W>(half, &s, &c);
+  sincos_float_lanes<W>(half, &s, &c);
   typename std::remove_const<decltype(orbit.e)>::type sqrt_1me, sqrt_1pe;  // double or D
   half_roots(orbit, &sqrt_1me, &sqrt_1pe);
   const D xs = sqrt_1me * c, ys = sqrt_1pe * s;

@@ -132,6 +132,34 @@ __attribute__((always_inline)) inline void sincos_far_lanes(typename Lanes<W>::d
   sincos_reduced<W>(r, quadrant, s, c);
 }
 
+// sin and cos of W doubles that each hold a finite float (or half of one),
+// within kSinCosError: lanes with |x| <= kReduceMax reduced as in
+// sincos_lanes, the others as in sincos_far_lanes, then the polynomials once
+// for all. The far reduction runs only when some lane needs it.
+template <int W>
+__attribute__((always_inline)) inline void sincos_float_lanes(typename Lanes<W>::d x,
+                                                              typename Lanes<W>::d *s,
+                                                              typename Lanes<W>::d *c) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::l L;
+  const D t = mul_add(x, splat<D>(kTwoOverPi), splat<D>(kRoundShifter));
+  const D k = t - kRoundShifter;
+  L quadrant = same_bits<L>(t) & 3;
+  D r = mul_add(k, splat<D>(-kPiOver2Lo), mul_add(k, splat<D>(-kPiOver2Hi), x));
+  const D ax = same_bits<D>(same_bits<L>(x) & INT64_MAX);
+  const L far = ax > kReduceMax;
+  if (__builtin_expect(lane_bits(same_bits<typename Lanes<W>::i>(
+                           __builtin_convertvector(far, typename Lanes<W>::i))) != 0,
+                       0)) {
+    D y;
+    L far_quadrant;
+    reduce_far_lanes<W>(x, &y, &far_quadrant);
+    r = far ? mul_add(y, splat<D>(kPiOver2Hi), y * kPiOver2Lo) : r;
+    quadrant = far ? far_quadrant : quadrant;
+  }
+  sincos_reduced<W>(r, quadrant, s, c);
+}
+
 }  // namespace
 }  // namespace trueanomaly_detail
 
