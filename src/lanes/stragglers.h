@@ -43,9 +43,29 @@ namespace trueanomaly_detail {
 namespace {
 
 // Elements between the oldest not yet stored and the newest started, at
-// most: a power of two and a multiple of every block size. A straggler of
-// 100 steps at e = 0.99 lets a few hundred later elements start meanwhile.
-constexpr int32_t kWindow = 1024;
+// most, plus one block: a power of two and a multiple of every block size.
+// At e = 0.99 a straggler of 100 steps lets about a thousand later elements
+// start meanwhile; a smaller window leaves the lanes waiting for it more
+// often. The driver's state (window and queue) takes 10 * kWindow bytes of
+// stack, 14 * kWindow with an eccentricity per element.
+constexpr int32_t kWindow = 2048;
+
+// A window slot holds an element's outcome as one float: its final estimate
+// when solved, else one of two NaNs that no solved lane can hold (the lanes
+// produce only the default NaN, 0xffc00000, and an input NaN makes its lane
+// undecided at the first step). A solved lane whose estimate is not finite
+// becomes undecided in finish_lanes anyway.
+constexpr uint32_t kFailedCode = 0x7fc0fa11u, kUndecidedCode = 0x7fc0dec1u;
+
+// The window value of lanes with estimate E and status (kSolved, kFailed or
+// kUndecided; kRunning lanes get E, to be overwritten when they stop).
+template <class F, class I>
+__attribute__((always_inline)) inline F outcome_code(F estimate, I status) {
+  const I code = status == int32_t{kFailed} ? splat<I>(static_cast<int32_t>(kFailedCode))
+                                            : splat<I>(static_cast<int32_t>(kUndecidedCode));
+  return (status == int32_t{kSolved}) | (status == int32_t{kRunning}) ? estimate
+                                                                      : same_bits<F>(code);
+}
 
 // Where the eccentricities come from: one for the call (capped, within
 // eccentricity_in_vector_domain), or one per element (not yet capped).
@@ -58,14 +78,15 @@ struct EccentricityPerElement {
   const float *e;
 };
 
-// The stragglers, oldest batches first: a ring of 2*kWindow entries, of
-// which at most kWindow are live (every straggler is an element of the
-// window), so a whole vector written past the last one lands in dead slots.
-// A straggler needs no previous estimate: a running lane sets it at the
-// start of its next step.
+// The stragglers, oldest batches first: a ring of kWindow entries, of which
+// at most kWindow - B are live (every straggler is an element of the window,
+// which holds at most that many elements started and not stored), so a
+// whole vector written past the last one lands in dead slots. A straggler
+// needs no previous estimate: a running lane sets it at the start of its
+// next step.
 template <bool kPerElement>
 struct Stragglers {
-  static constexpr int32_t kSize = 2 * kWindow;
+  static constexpr int32_t kSize = kWindow;
   int32_t index[kSize], steps[kSize];
   float mean[kSize], estimate[kSize];
   float eccentricity[kPerElement ? kSize : 1];  // as given, not capped
@@ -131,23 +152,20 @@ TRUEANOMALY_LANES_INLINE void queue_running(const LaneState<W> &st, typename Lan
   q->tail += n;
 }
 
-// Writes the final estimate and status of the lanes in `stopped` into the
-// window slots of their elements.
+// Writes the outcome of the lanes in `stopped` into the window slots of
+// their elements.
 template <int W>
 TRUEANOMALY_LANES_INLINE void window_store(const LaneState<W> &st, typename Lanes<W>::i index,
-                                           uint32_t stopped, float *window_estimate,
-                                           int32_t *window_status) {
+                                           uint32_t stopped, float *window) {
   if (stopped == 0) return;
-  int32_t ix[W], status[W];
-  float estimate[W];
+  int32_t ix[W];
+  float outcome[W];
   memcpy(ix, &index, sizeof ix);
-  memcpy(status, &st.status, sizeof status);
-  memcpy(estimate, &st.estimate, sizeof estimate);
+  const typename Lanes<W>::f v = outcome_code(st.estimate, st.status);
+  memcpy(outcome, &v, sizeof outcome);
   for (; stopped != 0; stopped &= stopped - 1) {
     const int lane = __builtin_ctz(stopped);
-    const int32_t slot = ix[lane] & (kWindow - 1);
-    window_estimate[slot] = estimate[lane];
-    window_status[slot] = status[lane];
+    window[ix[lane] & (kWindow - 1)] = outcome[lane];
   }
 }
 
@@ -155,8 +173,7 @@ TRUEANOMALY_LANES_INLINE void window_store(const LaneState<W> &st, typename Lane
 template <int W, int K, class Source>
 TRUEANOMALY_LANES_INLINE void first_step(const float *in, const Source &source,
                                          const Orbit &shared, int64_t base, int32_t n,
-                                         float *window_estimate, int32_t *window_status,
-                                         Stragglers<Source::kPerElement> *q) {
+                                         float *window, Stragglers<Source::kPerElement> *q) {
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
   constexpr int32_t B = W * K;
@@ -183,8 +200,8 @@ TRUEANOMALY_LANES_INLINE void first_step(const float *in, const Source &source,
     // Padding lanes (a short last block) never join the stragglers; their
     // window slots belong to no element.
     st[j].running &= lanes < n - j * W;
-    memcpy(window_estimate + slot + j * W, &st[j].estimate, sizeof st[j].estimate);
-    memcpy(window_status + slot + j * W, &st[j].status, sizeof st[j].status);
+    const F outcome = outcome_code(st[j].estimate, st[j].status);
+    memcpy(window + slot + j * W, &outcome, sizeof outcome);
     const I index = lanes + static_cast<int32_t>(base + j * W);
     F e = splat<F>(0.0f);
     if constexpr (Source::kPerElement) e = lanes_at<F>(block_e + j * W);
@@ -194,8 +211,7 @@ TRUEANOMALY_LANES_INLINE void first_step(const float *in, const Source &source,
 
 // One more step for the oldest min(B, queued) stragglers.
 template <int W, int K, class Source>
-TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window_estimate,
-                                             int32_t *window_status,
+TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
                                              Stragglers<Source::kPerElement> *q) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
@@ -256,8 +272,7 @@ TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window_
   for (int j = 0; j < K; ++j) iterate_lanes<W>(&st[j], orbit[j]);
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) {
-    window_store<W>(st[j], ix[j], lane_bits(was_running[j] & ~st[j].running), window_estimate,
-                    window_status);
+    window_store<W>(st[j], ix[j], lane_bits(was_running[j] & ~st[j].running), window);
     queue_running<W>(st[j], ix[j], e[j], q);
   }
 }
@@ -279,18 +294,27 @@ inline int64_t oldest_straggler(const Stragglers<kPerElement> &q, int64_t none) 
 // there (see store_solved_block).
 template <int W, int K, class Source>
 inline bool finish_block(const float *in, const Source &source, const Orbit &shared,
-                         const float *window_estimate, const int32_t *window_status, int64_t base,
-                         int32_t n, int32_t count, int32_t max_iterations, int32_t tolerance,
-                         bool keep_going, float *out, int32_t *first_failure) {
+                         const float *window, int64_t base, int32_t n, int32_t count,
+                         int32_t max_iterations, int32_t tolerance, bool keep_going, float *out,
+                         int32_t *first_failure) {
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
   constexpr int32_t B = W * K;
   const int32_t slot = static_cast<int32_t>(base & (kWindow - 1));
-  float estimate[B];
-  int32_t status[B];
-  memcpy(estimate, window_estimate + slot, sizeof(float) * static_cast<size_t>(n));
-  memcpy(status, window_status + slot, sizeof(int32_t) * static_cast<size_t>(n));
-  for (int32_t k = n; k < B; ++k) estimate[k] = 0.0f, status[k] = kFailed;  // never stored
+  float outcome[B];
+  memcpy(outcome, window + slot, sizeof(float) * static_cast<size_t>(n));
+  for (int32_t k = n; k < B; ++k) outcome[k] = 0.0f;  // never stored
+  // The window's codes back to an estimate and a status (see outcome_code).
+  F estimate[K];
+  I status[K];
+#pragma GCC unroll 8
+  for (int j = 0; j < K; ++j) {
+    estimate[j] = lanes_at<F>(outcome + j * W);
+    const I bits = same_bits<I>(estimate[j]);
+    status[j] = bits == static_cast<int32_t>(kFailedCode)      ? splat<I>(int32_t{kFailed})
+                : bits == static_cast<int32_t>(kUndecidedCode) ? splat<I>(int32_t{kUndecided})
+                                                               : splat<I>(int32_t{kSolved});
+  }
   BlockResult<B> r;
   if constexpr (Source::kPerElement) {
     float capped[B];
@@ -305,9 +329,8 @@ inline bool finish_block(const float *in, const Source &source, const Orbit &sha
           make_lane_orbit<W>(lane_e, shared.max_iterations, shared.step_threshold);
       // Outside the vector domain the lanes ran with e = 0: the plain solve
       // decides these elements.
-      const I s = outside ? splat<I>(int32_t{kUndecided}) : lanes_at<I>(status + j * W);
-      finish_lanes<W>(lanes_at<F>(estimate + j * W), s, orbit, r.true_anomaly + j * W,
-                      r.status + j * W);
+      const I s = outside ? splat<I>(int32_t{kUndecided}) : status[j];
+      finish_lanes<W>(estimate[j], s, orbit, r.true_anomaly + j * W, r.status + j * W);
     }
     return store_solved_block(
         r, in + base, [&capped](int32_t k) { return capped[k]; }, n, base, count,
@@ -315,8 +338,7 @@ inline bool finish_block(const float *in, const Source &source, const Orbit &sha
   } else {
 #pragma GCC unroll 8
     for (int j = 0; j < K; ++j)
-      finish_lanes<W>(lanes_at<F>(estimate + j * W), lanes_at<I>(status + j * W), shared,
-                      r.true_anomaly + j * W, r.status + j * W);
+      finish_lanes<W>(estimate[j], status[j], shared, r.true_anomaly + j * W, r.status + j * W);
     const float e = source.e;
     return store_solved_block(
         r, in + base, [e](int32_t) { return e; }, n, base, count, max_iterations, tolerance,
@@ -339,34 +361,33 @@ inline int32_t convert_with_stragglers(const float *in, int32_t count, const Sou
                 "blocks must tile the window");
   Orbit shared = make_orbit(0.0f, max_iterations, tolerance);
   if constexpr (!Source::kPerElement) shared = make_orbit(source.e, max_iterations, tolerance);
-  float window_estimate[kWindow];
-  int32_t window_status[kWindow];
+  float window[kWindow];
   Stragglers<Source::kPerElement> q;
   int32_t first_failure = count;
   int64_t next = 0, stored = 0;  // the next element to start, the next to store
   while (stored < count) {
     // New blocks while the window has room, stragglers in full batches.
-    if (next < count && next + B <= stored + kWindow) {
+    if (next < count && next + 2 * B <= stored + kWindow) {
       const int32_t n = count - next < B ? static_cast<int32_t>(count - next) : B;
-      first_step<W, K>(in, source, shared, next, n, window_estimate, window_status, &q);
+      first_step<W, K>(in, source, shared, next, n, window, &q);
       next += n;
     }
-    while (q.count() >= B) straggler_step<W, K, Source>(shared, window_estimate, window_status, &q);
+    while (q.count() >= B) straggler_step<W, K, Source>(shared, window, &q);
     // Finish what has stopped once half the window is in use (looking for
     // the oldest straggler costs a pass over the queue), or at the end.
-    const bool starved = next == count || next + B > stored + kWindow;
+    const bool starved = next == count || next + 2 * B > stored + kWindow;
     if (!starved && next - stored < kWindow / 2) continue;
     // Every element below the oldest straggler has stopped. With no new
     // block to start, the last stragglers step in short batches.
     const int64_t oldest = oldest_straggler(q, next);
     if (oldest - stored < B && oldest < count && starved) {
-      straggler_step<W, K, Source>(shared, window_estimate, window_status, &q);
+      straggler_step<W, K, Source>(shared, window, &q);
       continue;
     }
     for (; oldest - stored >= B || (oldest == count && stored < count);) {
       const int32_t n = count - stored < B ? static_cast<int32_t>(count - stored) : B;
-      if (finish_block<W, K>(in, source, shared, window_estimate, window_status, stored, n,
-                             count, max_iterations, tolerance, keep_going, out, &first_failure))
+      if (finish_block<W, K>(in, source, shared, window, stored, n, count, max_iterations,
+                             tolerance, keep_going, out, &first_failure))
         return first_failure;
       stored += n;
     }
