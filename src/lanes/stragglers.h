@@ -46,8 +46,8 @@ namespace {
 // most, plus one block: a power of two and a multiple of every block size.
 // At e = 0.99 a straggler of 100 steps lets about a thousand later elements
 // start meanwhile; a smaller window leaves the lanes waiting for it more
-// often. The driver's state (window and queue) takes 10 * kWindow bytes of
-// stack, 14 * kWindow with an eccentricity per element.
+// often. The driver's state (window and queue) takes 20 * kWindow bytes of
+// stack (40 KB), 24 * kWindow with an eccentricity per element.
 constexpr int32_t kWindow = 2048;
 
 // A window slot holds an element's outcome as one float: its final estimate
