@@ -8,10 +8,10 @@
 // iterate, the float division and subtraction and the limit test are the
 // same IEEE operations in the same order, and the step test an equivalent
 // comparison (step_threshold). Only libm's sin, cos and atan2 are replaced,
-// by sincos_lanes and atan2_lanes, and only where a rounding test proves
-// that libm's values could not round to a different float. A lane the test
-// cannot decide, or whose inputs leave the proven domain, is redone from
-// scratch by the plain solve.
+// by sincos_float_lanes and atan2_lanes, and only where a rounding test
+// proves that libm's values could not round to a different float. A lane
+// the test cannot decide, or whose estimate is NaN or infinite, is redone
+// from scratch by the plain solve.
 #ifndef TRUEANOMALY_LANES_KEPLER_H
 #define TRUEANOMALY_LANES_KEPLER_H
 
