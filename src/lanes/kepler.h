@@ -8,10 +8,10 @@
 // iterate, the float division and subtraction and the limit test are the
 // same IEEE operations in the same order, and the step test an equivalent
 // comparison (step_threshold). Only libm's sin, cos and atan2 are replaced,
-// by sincos_float_lanes and atan2_lanes, and only where a rounding test
-// proves that libm's values could not round to a different float. A lane
-// the test cannot decide, or whose estimate is NaN or infinite, is redone
-// from scratch by the plain solve.
+// by sincos_lanes (or sincos_far_lanes) and atan2_lanes, and only where a
+// rounding test proves that libm's values could not round to a different
+// float. A lane the test cannot decide, or whose inputs leave the proven
+// domain, is redone from scratch by the plain solve.
 #ifndef TRUEANOMALY_LANES_KEPLER_H
 #define TRUEANOMALY_LANES_KEPLER_H
 
@@ -31,6 +31,16 @@ namespace trueanomaly_detail {
 namespace {
 
 enum LaneStatus : int32_t { kRunning = 0, kSolved = 1, kFailed = 2, kUndecided = 3 };
+
+// How iterate_lanes reduces E for sin and cos:
+//   kNear         Cody-Waite only (|E| <= kReduceMax); lanes beyond stop
+//                 undecided
+//   kNearAndFar   both reductions for every lane, each lane taking the one
+//                 its |E| needs (any finite E)
+// Each is straight-line code, so the compiler interleaves a block's groups;
+// the straggler driver picks kNearAndFar per batch, only for batches that
+// hold an estimate beyond kReduceMax (at e near 0.99).
+enum class Reduction { kNear, kNearAndFar };
 
 // Largest gap between our sin/cos and libm's that the tests allow: ours are
 // within kSinCosError < 2^-45.4 of the truth, libm's are budgeted 4 ulp
@@ -188,7 +198,7 @@ TRUEANOMALY_LANES_INLINE void start_lanes(const float *mean_anomalies, LaneState
 }
 
 // One Newton step and the limit and step tests, on the lanes still running.
-template <int W, class O>
+template <int W, Reduction kReduction = Reduction::kNear, class O>
 TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
@@ -198,12 +208,16 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
   I status = st->status;
   const F estimate = st->estimate;
 
-  // Any finite E: near ones reduced by Cody-Waite, far ones (an iteration
-  // that strays, up to FLT_MAX) by the far reduction (sincos_float_lanes).
-  const I in_range = abs_lanes(estimate) <= splat<F>(FLT_MAX);  // false for inf, NaN
+  const F reduce_max = kReduction == Reduction::kNearAndFar
+                           ? splat<F>(FLT_MAX)
+                           : splat<F>(static_cast<float>(kReduceMax));
+  const I in_range = abs_lanes(estimate) <= reduce_max;  // false for NaN
   const D x = widen<D>(in_range ? estimate : splat<F>(0.0f));
   D s, c;
-  sincos_float_lanes<W>(x, &s, &c);
+  if constexpr (kReduction == Reduction::kNearAndFar)
+    sincos_near_far_lanes<W>(x, &s, &c);
+  else
+    sincos_lanes<W>(x, &s, &c);
 
   // f = ((E - sin(E)*e) - M) and d = (1 - cos(E)*e) in double, then float,
   // at both ends of the interval that holds libm's sin and cos. Every
@@ -260,12 +274,11 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
-  // E/2 is exact, and a float (or half of a subnormal, within the near
-  // reduction's domain).
-  const I half_ok = abs_lanes(estimate) <= splat<F>(FLT_MAX);  // false for inf, NaN
+  const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
+  const I half_ok = abs_lanes(estimate) <= reduce_max;  // false for NaN
   const D half = widen<D>(half_ok ? estimate : splat<F>(0.0f)) / 2.0;
   D s, c;
-  sincos_float_lanes<W>(half, &s, &c);
+  sincos_lanes<W>(half, &s, &c);
   typename std::remove_const<decltype(orbit.e)>::type sqrt_1me, sqrt_1pe;  // double or D
   half_roots(orbit, &sqrt_1me, &sqrt_1pe);
   const D xs = sqrt_1me * c, ys = sqrt_1pe * s;

@@ -132,32 +132,27 @@ __attribute__((always_inline)) inline void sincos_far_lanes(typename Lanes<W>::d
   sincos_reduced<W>(r, quadrant, s, c);
 }
 
-// sin and cos of W doubles that each hold a finite float (or half of one),
-// within kSinCosError: lanes with |x| <= kReduceMax reduced as in
-// sincos_lanes, the others as in sincos_far_lanes, then the polynomials once
-// for all. The far reduction runs only when some lane needs it.
+// sin and cos of W doubles that each hold a finite float, within
+// kSinCosError: every lane reduced both ways, each taking the Cody-Waite
+// reduction of sincos_lanes where |x| <= kReduceMax and the far one of
+// sincos_far_lanes beyond, then the polynomials once. No branch: its cost
+// is about that of sincos_far_lanes, so callers use it only for groups that
+// need it.
 template <int W>
-__attribute__((always_inline)) inline void sincos_float_lanes(typename Lanes<W>::d x,
-                                                              typename Lanes<W>::d *s,
-                                                              typename Lanes<W>::d *c) {
+__attribute__((always_inline)) inline void sincos_near_far_lanes(typename Lanes<W>::d x,
+                                                                 typename Lanes<W>::d *s,
+                                                                 typename Lanes<W>::d *c) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::l L;
   const D t = mul_add(x, splat<D>(kTwoOverPi), splat<D>(kRoundShifter));
   const D k = t - kRoundShifter;
-  L quadrant = same_bits<L>(t) & 3;
-  D r = mul_add(k, splat<D>(-kPiOver2Lo), mul_add(k, splat<D>(-kPiOver2Hi), x));
-  const D ax = same_bits<D>(same_bits<L>(x) & INT64_MAX);
-  const L far = ax > kReduceMax;
-  if (__builtin_expect(lane_bits(same_bits<typename Lanes<W>::i>(
-                           __builtin_convertvector(far, typename Lanes<W>::i))) != 0,
-                       0)) {
-    D y;
-    L far_quadrant;
-    reduce_far_lanes<W>(x, &y, &far_quadrant);
-    r = far ? mul_add(y, splat<D>(kPiOver2Hi), y * kPiOver2Lo) : r;
-    quadrant = far ? far_quadrant : quadrant;
-  }
-  sincos_reduced<W>(r, quadrant, s, c);
+  const D r_near = mul_add(k, splat<D>(-kPiOver2Lo), mul_add(k, splat<D>(-kPiOver2Hi), x));
+  D y;
+  L far_quadrant;
+  reduce_far_lanes<W>(x, &y, &far_quadrant);
+  const D r_far = mul_add(y, splat<D>(kPiOver2Hi), y * kPiOver2Lo);
+  const L far = same_bits<D>(same_bits<L>(x) & INT64_MAX) > kReduceMax;
+  sincos_reduced<W>(far ? r_far : r_near, far ? far_quadrant : same_bits<L>(t) & 3, s, c);
 }
 
 }  // namespace

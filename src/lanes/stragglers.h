@@ -14,7 +14,9 @@
 //               running join a queue of stragglers;
 //   stragglers  whenever B of them are queued, B take one more step in full
 //               vectors, and again the stopped go to the window, the
-//               running back to the queue;
+//               running back to the queue; a batch that holds an estimate
+//               beyond the near reduction's domain (an iteration that
+//               strays, at e near 0.99) takes both reductions;
 //   finish      once every element of the window's oldest block has
 //               stopped, the block's conversions run in full vectors
 //               (finish_lanes) and the block is stored through
@@ -63,8 +65,8 @@ template <class F, class I>
 __attribute__((always_inline)) inline F outcome_code(F estimate, I status) {
   const I code = status == int32_t{kFailed} ? splat<I>(static_cast<int32_t>(kFailedCode))
                                             : splat<I>(static_cast<int32_t>(kUndecidedCode));
-  return (status == int32_t{kSolved}) | (status == int32_t{kRunning}) ? estimate
-                                                                      : same_bits<F>(code);
+  const I keep = (status == int32_t{kSolved}) | (status == int32_t{kRunning});
+  return keep ? estimate : same_bits<F>(code);
 }
 
 // Where the eccentricities come from: one for the call (capped, within
@@ -265,11 +267,20 @@ TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
       orbit[j] = shared;
     }
   }
-  I was_running[K];
+  I was_running[K], far = splat<I>(int32_t{0});
 #pragma GCC unroll 8
-  for (int j = 0; j < K; ++j) was_running[j] = st[j].running;
+  for (int j = 0; j < K; ++j) {
+    was_running[j] = st[j].running;
+    far |= st[j].running & (abs_lanes(st[j].estimate) > static_cast<float>(kReduceMax));
+  }
+  // One branch for the batch: each variant's groups run side by side.
+  if (__builtin_expect(lane_bits(far) != 0, 0)) {
 #pragma GCC unroll 8
-  for (int j = 0; j < K; ++j) iterate_lanes<W>(&st[j], orbit[j]);
+    for (int j = 0; j < K; ++j) iterate_lanes<W, Reduction::kNearAndFar>(&st[j], orbit[j]);
+  } else {
+#pragma GCC unroll 8
+    for (int j = 0; j < K; ++j) iterate_lanes<W>(&st[j], orbit[j]);
+  }
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) {
     window_store<W>(st[j], ix[j], lane_bits(was_running[j] & ~st[j].running), window);
