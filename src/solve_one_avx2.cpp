@@ -1,0 +1,188 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The scalar entry's kernel: one element, shaped for latency, compiled with
+// the AVX2 path's flags (-mavx2 -mfma) and reached only on CPUs with both
+// (dispatch.cpp). It gives the plain solve's bits: every IEEE operation of
+// the pattern is kept (the widening, the products rounded before each
+// subtraction, the roundings to float, the float division and subtraction,
+// the signed limit test, the truncating step test), and
+// only libm's sin, cos and atan2 are replaced, by sincos_lanes and
+// atan2_lanes, under the rounding tests of lanes/kepler.h with their slacks
+// (docs/exactness.md). What the tests cannot decide, and any input or
+// caller's MXCSR outside the kernels' domain, is solved again by the plain
+// solve from the original inputs.
+//
+// One element is one chain of dependent operations, so the kernel keeps the
+// chain short and the code small: the two ends of each rounding test sit in
+// lanes of one register (f and d at both ends of the sin/cos interval as
+// four doubles, the two quotients as one float division, the two ends of nu
+// side by side); sin and cos of E and of E/2 come from one sincos_lanes call,
+// so that once a Newton step gives E' the conversion's sin and cos are
+// under way before the step test says whether another step follows; the
+// square roots are taken before the iteration. Branches are few and, but for
+// the number of steps, almost never taken. Consecutive calls are
+// independent, and a short, predictable kernel lets the CPU overlap them.
+//
+// Everything here but solve_one_avx2 has internal linkage (the lanes
+// headers' anonymous namespace, and this file's): no out-of-line copy
+// compiled for AVX2 can stand in for another unit's inline function.
+#include "solve_one.h"
+
+#include "fp_environment.h"
+#include "lanes/kepler.h"
+
+namespace trueanomaly_detail {
+namespace {
+
+typedef Lanes<4>::d D4;  // four doubles, one ymm register
+typedef Lanes<4>::f F4;  // four floats, one xmm register
+
+// The domain, as the bits of |x| compared as integers (the order of
+// non-negative floats; NaN's bits lie above every finite float's):
+// |M| <= kReduceMax, the reduction's bound, and |e| <= 0.99f, the vector
+// domain of paths.h's eccentricity_in_vector_domain.
+constexpr uint32_t kAbsMask = 0x7fffffffu;
+constexpr uint32_t kMeanMaxBits = __builtin_bit_cast(uint32_t, static_cast<float>(kReduceMax));
+constexpr uint32_t kEccentricityMaxBits = __builtin_bit_cast(uint32_t, 0.99f);
+
+// The sincos_lanes argument: {E, E, E/2, E/2}, from a new estimate whose
+// lanes are all E. Lanes 0 and 1 give sin(E) and cos(E) for a Newton step,
+// lanes 2 and 3 sin(E/2) and cos(E/2) for the conversion. E is widened
+// exactly, and halving a double made from a float is exact, as the plain
+// solve's E / 2.0.
+__attribute__((always_inline)) inline D4 sincos_arguments(F4 estimate) {
+  return widen<D4>(estimate) * D4{1.0, 1.0, 0.5, 0.5};
+}
+
+// What stays fixed through one call.
+struct Element {
+  D4 e;         // e in every lane
+  D4 slack;     // {S, -S, S, -S}, S = kSinCosSlack with e's sign
+  D4 mean;      // {M, M, 0, 0}
+  D4 sqrt_1me;  // sqrt(1 - e) in every lane
+  D4 sqrt_1pe;  // sqrt(e + 1) in every lane
+};
+
+// One Newton step from `estimate` (every lane E), whose sin and cos are in
+// lanes 0 and 1 of s and c (sincos_lanes of sincos_arguments(estimate)), at
+// both ends of the interval that holds libm's sin and cos, as iterate_lanes
+// (lanes/kepler.h) takes it:
+//   f = float((E - sin*e) - M) and d = float(1 - cos*e) at both ends, as the
+//   four lanes {f_lo, f_hi, d_lo, d_hi} of one computation (d's lanes
+//   subtract M's place as +0, which changes no value: x - +0 is x for every
+//   x, -0 included);
+//   the quotient's two extremes, q_lo = f_lo / (f_lo >= 0 ? d_hi : d_lo) and
+//   q_hi = f_hi / (f_hi >= 0 ? d_lo : d_hi), as one float division (twice
+//   over, so that the result fills every lane);
+//   E - q at both.
+// Returns {E - q_lo, E - q_hi, E - q_lo, E - q_hi} (the new estimate's high
+// and low ends); *d_lo receives d's low end.
+//
+// The denominator is chosen by f's sign bit rather than by f >= 0. They
+// differ only for f = -0 (f is never NaN here: every input is finite), whose
+// quotient is -0 with either denominator once both are positive, and a
+// step with d_lo <= 0 is never decided.
+__attribute__((always_inline)) inline F4 newton_ends(F4 estimate, const D4 &arguments,
+                                                     const D4 &s, const D4 &c,
+                                                     const Element &el, float *d_lo) {
+  const D4 sin_cos = __builtin_shufflevector(s, c, 0, 1, 4, 5);  // {sin, sin, cos, cos}
+  const D4 lead = __builtin_shufflevector(arguments, D4{1.0, 1.0, 1.0, 1.0}, 0, 1, 6, 7);
+  const D4 fd = (lead - (sin_cos + el.slack) * el.e) - el.mean;
+  const F4 ends = narrow<F4>(fd);  // {f_lo, f_hi, d_lo, d_hi}
+  const F4 f = __builtin_shufflevector(ends, ends, 0, 1, 0, 1);
+  const F4 d = __builtin_shufflevector(ends, ends, 2, 3, 2, 3);
+  const F4 d_swapped = __builtin_shufflevector(ends, ends, 3, 2, 3, 2);
+  const F4 denominator = same_bits<F4>(_mm_blendv_ps(
+      same_bits<__m128>(d_swapped), same_bits<__m128>(d), same_bits<__m128>(f)));
+  *d_lo = ends[2];
+  return estimate - f / denominator;
+}
+
+// The two low lanes of `v` are the same float, bit for bit (-0 is not 0),
+// and the bits of that float.
+__attribute__((always_inline)) inline bool low_lanes_agree(F4 v, uint32_t *bits) {
+  const uint64_t both = static_cast<uint64_t>(_mm_cvtsi128_si64(same_bits<__m128i>(v)));
+  *bits = static_cast<uint32_t>(both);
+  return static_cast<uint32_t>(both) == static_cast<uint32_t>(both >> 32);
+}
+
+// nu = 2*atan2(sqrt(e+1)*sin(E/2), sqrt(1-e)*cos(E/2)) from lanes 2 and 3 of
+// s and c, tested as finish_lanes tests it: decided when nu - kTrueAnomalySlack
+// and nu + kTrueAnomalySlack round to the same float and |nu| < 6.2831845f
+// (away from atan2's branch cut). Returns false when undecided.
+//
+// 2*a is exact (|a| <= pi), so the fused a*2 + slack rounds exactly as
+// finish_lanes's (2*a) + slack, whose first operation is exact.
+__attribute__((always_inline)) inline bool true_anomaly_ends(const D4 &s, const D4 &c,
+                                                             const Element &el, float *nu) {
+  const D4 angle = atan2_lanes<4>(el.sqrt_1pe * s, el.sqrt_1me * c);
+  const D4 slack = {-kTrueAnomalySlack, kTrueAnomalySlack, -kTrueAnomalySlack, kTrueAnomalySlack};
+  const F4 ends = narrow<F4>(mul_add(angle, D4{2.0, 2.0, 2.0, 2.0}, slack));  // {., ., lo, hi}
+  const F4 high = __builtin_shufflevector(ends, ends, 2, 3, 2, 3);
+  uint32_t bits;
+  const bool agree = low_lanes_agree(high, &bits);
+  *nu = high[0];
+  return agree & ((bits & kAbsMask) < __builtin_bit_cast(uint32_t, 6.2831845f));
+}
+
+// Kept out of the kernel's straight line: rare, and a call.
+__attribute__((noinline, cold)) float solve_plain(float mean_anomaly, float eccentricity,
+                                                  int32_t max_iterations, int32_t tolerance) {
+  return solve_one_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
+}
+
+}  // namespace
+
+float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterations,
+                     int32_t tolerance) {
+  if (!(((same_bits<uint32_t>(mean_anomaly) & kAbsMask) <= kMeanMaxBits) &
+        ((same_bits<uint32_t>(eccentricity) & kAbsMask) <= kEccentricityMaxBits) &
+        default_fp_environment()))
+    return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
+
+  const double e = eccentricity;
+  const F4 mean = {mean_anomaly, mean_anomaly, mean_anomaly, mean_anomaly};
+  Element el;
+  el.e = D4{e, e, e, e};
+  el.slack = el.e >= 0.0 ? D4{kSinCosSlack, -kSinCosSlack, kSinCosSlack, -kSinCosSlack}
+                         : D4{-kSinCosSlack, kSinCosSlack, -kSinCosSlack, kSinCosSlack};
+  el.mean = widen<D4>(__builtin_shufflevector(mean, F4{0.0f, 0.0f, 0.0f, 0.0f}, 0, 1, 4, 5));
+  // sqrt(1 - e) and sqrt(1 + e), correctly rounded like libm's, taken here,
+  // off the chain: the empty asm keeps the compiler from sinking them to the
+  // conversion. It changes no value.
+  const __m128d roots = _mm_sqrt_pd(_mm_addsub_pd(_mm_set1_pd(1.0), _mm_set1_pd(e)));
+  el.sqrt_1me = same_bits<D4>(_mm256_broadcastsd_pd(roots));
+  el.sqrt_1pe = same_bits<D4>(_mm256_permute4x64_pd(_mm256_castpd128_pd256(roots), 0x55));
+  __asm__("" : "+x"(el.sqrt_1me), "+x"(el.sqrt_1pe));
+
+  F4 estimate = mean;
+  D4 arguments = sincos_arguments(estimate);
+  D4 s, c;
+  sincos_lanes<4>(arguments, &s, &c);
+  // steps never passes max_iterations, so steps + 1 cannot overflow.
+  for (int32_t steps = 1;; ++steps) {
+    float d_lo;
+    const F4 next = newton_ends(estimate, arguments, s, c, el, &d_lo);
+    // Decided: both ends the same float, the slope positive at both ends,
+    // and the estimate still inside sincos_lanes's domain.
+    uint32_t bits;
+    if (!(low_lanes_agree(next, &bits) & (d_lo > 0.0f) & ((bits & kAbsMask) <= kMeanMaxBits)))
+      return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
+    if (steps >= max_iterations) return -1.0f;
+    // The plain solve's step test, |trunc(step)| > tolerance: both estimates
+    // are within 2^22, so |step| <= 2^23 converts to int32_t exactly.
+    const bool another =
+        static_cast<int32_t>(__builtin_fabsf(next[0] - estimate[0])) > tolerance;
+    estimate = next;
+    // sin and cos of E' and E'/2 before the step test is looked at: the
+    // next step needs the first pair, the conversion the second.
+    arguments = sincos_arguments(estimate);
+    sincos_lanes<4>(arguments, &s, &c);
+    if (!another) break;
+  }
+  float nu;
+  if (!true_anomaly_ends(s, c, el, &nu))
+    return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
+  return nu;
+}
+
+}  // namespace trueanomaly_detail
