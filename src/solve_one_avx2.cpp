@@ -44,32 +44,34 @@ constexpr uint32_t kAbsMask = 0x7fffffffu;
 constexpr uint32_t kMeanMaxBits = __builtin_bit_cast(uint32_t, static_cast<float>(kReduceMax));
 constexpr uint32_t kEccentricityMaxBits = __builtin_bit_cast(uint32_t, 0.99f);
 
-// The sincos_lanes argument: {E, E, E/2, E/2}, from a new estimate whose
-// lanes are all E. Lanes 0 and 1 give sin(E) and cos(E) for a Newton step,
-// lanes 2 and 3 sin(E/2) and cos(E/2) for the conversion. E is widened
-// exactly, and halving a double made from a float is exact, as the plain
-// solve's E / 2.0.
+// The sincos_lanes argument after a Newton step: {E, E, E/2, E/2}, from a
+// new estimate whose lanes are all E. Lanes 0 and 1 give sin(E) and cos(E)
+// for a further step, lanes 2 and 3 sin(E/2) and cos(E/2) for the
+// conversion. E is widened exactly, and halving a double made from a float
+// is exact, as the plain solve's E / 2.0. (The first step's argument is M
+// widened, without halves: no conversion follows it.)
 __attribute__((always_inline)) inline D4 sincos_arguments(F4 estimate) {
   return widen<D4>(estimate) * D4{1.0, 1.0, 0.5, 0.5};
 }
 
+typedef double D2 __attribute__((vector_size(16)));  // two doubles, one xmm register
+
 // What stays fixed through one call.
 struct Element {
-  D4 e;         // e in every lane
-  D4 slack;     // {S, -S, S, -S}, S = kSinCosSlack with e's sign
-  D4 mean;      // {M, M, 0, 0}
+  D2 e;         // e in both lanes
+  D2 slack;     // {S, -S}, S = kSinCosSlack with e's sign
+  D2 mean;      // M in both lanes
   D4 sqrt_1me;  // sqrt(1 - e) in every lane
   D4 sqrt_1pe;  // sqrt(e + 1) in every lane
 };
 
 // One Newton step from `estimate` (every lane E), whose sin and cos are in
-// lanes 0 and 1 of s and c (sincos_lanes of sincos_arguments(estimate)), at
-// both ends of the interval that holds libm's sin and cos, as iterate_lanes
-// (lanes/kepler.h) takes it:
-//   f = float((E - sin*e) - M) and d = float(1 - cos*e) at both ends, as the
-//   four lanes {f_lo, f_hi, d_lo, d_hi} of one computation (d's lanes
-//   subtract M's place as +0, which changes no value: x - +0 is x for every
-//   x, -0 included);
+// lanes 0 and 1 of s and c, and E itself in lanes 0 and 1 of `arguments`,
+// at both ends of the interval that holds libm's sin and cos, as
+// iterate_lanes (lanes/kepler.h) takes it:
+//   f = float((E - sin*e) - M) and d = float(1 - cos*e), each at both ends
+//   as the two lanes of one computation: {f_lo, f_hi} with sin + S and
+//   sin - S, {d_lo, d_hi} with cos + S and cos - S;
 //   the quotient's two extremes, q_lo = f_lo / (f_lo >= 0 ? d_hi : d_lo) and
 //   q_hi = f_hi / (f_hi >= 0 ? d_lo : d_hi), as one float division (twice
 //   over, so that the result fills every lane);
@@ -84,16 +86,19 @@ struct Element {
 __attribute__((always_inline)) inline F4 newton_ends(F4 estimate, const D4 &arguments,
                                                      const D4 &s, const D4 &c,
                                                      const Element &el, float *d_lo) {
-  const D4 sin_cos = __builtin_shufflevector(s, c, 0, 1, 4, 5);  // {sin, sin, cos, cos}
-  const D4 lead = __builtin_shufflevector(arguments, D4{1.0, 1.0, 1.0, 1.0}, 0, 1, 6, 7);
-  const D4 fd = (lead - (sin_cos + el.slack) * el.e) - el.mean;
-  const F4 ends = narrow<F4>(fd);  // {f_lo, f_hi, d_lo, d_hi}
-  const F4 f = __builtin_shufflevector(ends, ends, 0, 1, 0, 1);
-  const F4 d = __builtin_shufflevector(ends, ends, 2, 3, 2, 3);
-  const F4 d_swapped = __builtin_shufflevector(ends, ends, 3, 2, 3, 2);
+  const D2 sin_e = __builtin_shufflevector(s, s, 0, 1);
+  const D2 cos_e = __builtin_shufflevector(c, c, 0, 1);
+  const D2 x = __builtin_shufflevector(arguments, arguments, 0, 1);
+  const D2 f_ends = (x - (sin_e + el.slack) * el.e) - el.mean;
+  const D2 d_ends = 1.0 - (cos_e + el.slack) * el.e;
+  const F4 f2 = same_bits<F4>(_mm_cvtpd_ps(same_bits<__m128d>(f_ends)));
+  const F4 d2 = same_bits<F4>(_mm_cvtpd_ps(same_bits<__m128d>(d_ends)));
+  const F4 f = __builtin_shufflevector(f2, f2, 0, 1, 0, 1);
+  const F4 d = __builtin_shufflevector(d2, d2, 0, 1, 0, 1);
+  const F4 d_swapped = __builtin_shufflevector(d2, d2, 1, 0, 1, 0);
   const F4 denominator = same_bits<F4>(_mm_blendv_ps(
       same_bits<__m128>(d_swapped), same_bits<__m128>(d), same_bits<__m128>(f)));
-  *d_lo = ends[2];
+  *d_lo = d2[0];
   return estimate - f / denominator;
 }
 
@@ -116,11 +121,12 @@ __attribute__((always_inline)) inline bool true_anomaly_ends(const D4 &s, const 
                                                              const Element &el, float *nu) {
   const D4 angle = atan2_lanes<4>(el.sqrt_1pe * s, el.sqrt_1me * c);
   const D4 slack = {-kTrueAnomalySlack, kTrueAnomalySlack, -kTrueAnomalySlack, kTrueAnomalySlack};
-  const F4 ends = narrow<F4>(mul_add(angle, D4{2.0, 2.0, 2.0, 2.0}, slack));  // {., ., lo, hi}
-  const F4 high = __builtin_shufflevector(ends, ends, 2, 3, 2, 3);
+  const D4 wide = mul_add(angle, D4{2.0, 2.0, 2.0, 2.0}, slack);
+  const D2 high = __builtin_shufflevector(wide, wide, 2, 3);
+  const F4 ends = same_bits<F4>(_mm_cvtpd_ps(same_bits<__m128d>(high)));  // {lo, hi, 0, 0}
   uint32_t bits;
-  const bool agree = low_lanes_agree(high, &bits);
-  *nu = high[0];
+  const bool agree = low_lanes_agree(ends, &bits);
+  *nu = ends[0];
   return agree & ((bits & kAbsMask) < __builtin_bit_cast(uint32_t, 6.2831845f));
 }
 
@@ -142,10 +148,9 @@ float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterati
   const double e = eccentricity;
   const F4 mean = {mean_anomaly, mean_anomaly, mean_anomaly, mean_anomaly};
   Element el;
-  el.e = D4{e, e, e, e};
-  el.slack = el.e >= 0.0 ? D4{kSinCosSlack, -kSinCosSlack, kSinCosSlack, -kSinCosSlack}
-                         : D4{-kSinCosSlack, kSinCosSlack, -kSinCosSlack, kSinCosSlack};
-  el.mean = widen<D4>(__builtin_shufflevector(mean, F4{0.0f, 0.0f, 0.0f, 0.0f}, 0, 1, 4, 5));
+  el.e = D2{e, e};
+  el.slack = el.e >= 0.0 ? D2{kSinCosSlack, -kSinCosSlack} : D2{-kSinCosSlack, kSinCosSlack};
+  el.mean = D2{static_cast<double>(mean_anomaly), static_cast<double>(mean_anomaly)};
   // sqrt(1 - e) and sqrt(1 + e), correctly rounded like libm's, taken here,
   // off the chain: the empty asm keeps the compiler from sinking them to the
   // conversion. It changes no value.
@@ -155,7 +160,7 @@ float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterati
   __asm__("" : "+x"(el.sqrt_1me), "+x"(el.sqrt_1pe));
 
   F4 estimate = mean;
-  D4 arguments = sincos_arguments(estimate);
+  D4 arguments = widen<D4>(estimate);  // M in every lane
   D4 s, c;
   sincos_lanes<4>(arguments, &s, &c);
   // steps never passes max_iterations, so steps + 1 cannot overflow.
