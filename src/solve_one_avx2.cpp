@@ -122,7 +122,7 @@ __attribute__((always_inline)) inline bool true_anomaly_ends(const D4 &s, const 
   const D4 angle = atan2_lanes<4>(el.sqrt_1pe * s, el.sqrt_1me * c);
   const D4 slack = {-kTrueAnomalySlack, kTrueAnomalySlack, -kTrueAnomalySlack, kTrueAnomalySlack};
   const D4 wide = mul_add(angle, D4{2.0, 2.0, 2.0, 2.0}, slack);
-  const D2 high = __builtin_shufflevector(wide, wide, 2, 3);
+  const D2 high = same_bits<D2>(_mm256_extractf128_pd(same_bits<__m256d>(wide), 1));
   const F4 ends = same_bits<F4>(_mm_cvtpd_ps(same_bits<__m128d>(high)));  // {lo, hi, 0, 0}
   uint32_t bits;
   const bool agree = low_lanes_agree(ends, &bits);
