@@ -163,27 +163,38 @@ float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterati
   D4 arguments = widen<D4>(estimate);  // M in every lane
   D4 s, c;
   sincos_lanes<4>(arguments, &s, &c);
-  // steps never passes max_iterations, so steps + 1 cannot overflow.
-  for (int32_t steps = 1;; ++steps) {
+
+  // Newton step number `steps` with its tests; then, before the step test is
+  // looked at, sin and cos of E' and E'/2: the next step needs the first
+  // pair, the conversion the second.
+  enum Outcome { kAnother, kConvert, kLimit, kUndecided };
+  const auto step = [&](int32_t steps) __attribute__((always_inline)) {
     float d_lo;
     const F4 next = newton_ends(estimate, arguments, s, c, el, &d_lo);
     // Decided: both ends the same float, the slope positive at both ends,
     // and the estimate still inside sincos_lanes's domain.
     uint32_t bits;
     if (!(low_lanes_agree(next, &bits) & (d_lo > 0.0f) & ((bits & kAbsMask) <= kMeanMaxBits)))
-      return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
-    if (steps >= max_iterations) return -1.0f;
+      return kUndecided;
+    if (steps >= max_iterations) return kLimit;
     // The plain solve's step test, |trunc(step)| > tolerance: both estimates
     // are within 2^22, so |step| <= 2^23 converts to int32_t exactly.
     const bool another =
         static_cast<int32_t>(__builtin_fabsf(next[0] - estimate[0])) > tolerance;
     estimate = next;
-    // sin and cos of E' and E'/2 before the step test is looked at: the
-    // next step needs the first pair, the conversion the second.
     arguments = sincos_arguments(estimate);
     sincos_lanes<4>(arguments, &s, &c);
-    if (!another) break;
-  }
+    return another ? kAnother : kConvert;
+  };
+  // The first step written out, the others in a loop: where one step is the
+  // rule (|e| <= 0.7) the code runs straight, with less kept live.
+  Outcome outcome = step(1);
+  // steps never passes max_iterations, so steps + 1 cannot overflow.
+  for (int32_t steps = 2; outcome == kAnother; ++steps) outcome = step(steps);
+  if (outcome == kLimit) return -1.0f;
+  if (outcome == kUndecided)
+    return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
+
   float nu;
   if (!true_anomaly_ends(s, c, el, &nu))
     return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
