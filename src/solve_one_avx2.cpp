@@ -140,9 +140,11 @@ __attribute__((noinline, cold)) float solve_plain(float mean_anomaly, float ecce
 
 float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterations,
                      int32_t tolerance) {
-  if (!(((same_bits<uint32_t>(mean_anomaly) & kAbsMask) <= kMeanMaxBits) &
-        ((same_bits<uint32_t>(eccentricity) & kAbsMask) <= kEccentricityMaxBits) &
-        default_fp_environment()))
+  // One branch for the three tests (& rather than &&), almost never taken.
+  const uint32_t abs_mean = same_bits<uint32_t>(mean_anomaly) & kAbsMask;
+  const uint32_t abs_eccentricity = same_bits<uint32_t>(eccentricity) & kAbsMask;
+  const bool default_fp = default_fp_environment();
+  if (!((abs_mean <= kMeanMaxBits) & (abs_eccentricity <= kEccentricityMaxBits) & default_fp))
     return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
 
   const double e = eccentricity;
@@ -167,16 +169,16 @@ float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterati
   // Newton step number `steps` with its tests; then, before the step test is
   // looked at, sin and cos of E' and E'/2: the next step needs the first
   // pair, the conversion the second.
-  enum Outcome { kAnother, kConvert, kLimit, kUndecided };
+  enum class Outcome { another, convert, limit, undecided };
   const auto step = [&](int32_t steps) __attribute__((always_inline)) {
     float d_lo;
     const F4 next = newton_ends(estimate, arguments, s, c, el, &d_lo);
     // Decided: both ends the same float, the slope positive at both ends,
     // and the estimate still inside sincos_lanes's domain.
     uint32_t bits;
-    if (!(low_lanes_agree(next, &bits) & (d_lo > 0.0f) & ((bits & kAbsMask) <= kMeanMaxBits)))
-      return kUndecided;
-    if (steps >= max_iterations) return kLimit;
+    const bool agree = low_lanes_agree(next, &bits);
+    if (!(agree & (d_lo > 0.0f) & ((bits & kAbsMask) <= kMeanMaxBits))) return Outcome::undecided;
+    if (steps >= max_iterations) return Outcome::limit;
     // The plain solve's step test, |trunc(step)| > tolerance: both estimates
     // are within 2^22, so |step| <= 2^23 converts to int32_t exactly.
     const bool another =
@@ -184,15 +186,15 @@ float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterati
     estimate = next;
     arguments = sincos_arguments(estimate);
     sincos_lanes<4>(arguments, &s, &c);
-    return another ? kAnother : kConvert;
+    return another ? Outcome::another : Outcome::convert;
   };
   // The first step written out, the others in a loop: where one step is the
   // rule (|e| <= 0.7) the code runs straight, with less kept live.
   Outcome outcome = step(1);
   // steps never passes max_iterations, so steps + 1 cannot overflow.
-  for (int32_t steps = 2; outcome == kAnother; ++steps) outcome = step(steps);
-  if (outcome == kLimit) return -1.0f;
-  if (outcome == kUndecided)
+  for (int32_t steps = 2; outcome == Outcome::another; ++steps) outcome = step(steps);
+  if (outcome == Outcome::limit) return -1.0f;
+  if (outcome == Outcome::undecided)
     return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
 
   float nu;
