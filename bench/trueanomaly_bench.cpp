@@ -2,8 +2,11 @@
 // Times the library against the libm loop, in one process, and prints the
 // speed-up of each entry and each array path after the runs.
 //
-// Timed, in ns per element, at e in {0, 0.1, 0.5, 0.9, 0.95, 0.99}, limit 100,
-// tolerance 0, on arrays of 1024 and 1048576 mean anomalies:
+// Timed, in ns per element, at e in {0, 0.1, 0.5, 0.9, 0.95, 0.99}, limit
+// 100, tolerance 0, on arrays of 16, 100, 1000 and 1048576 mean anomalies
+// (the short ones as a model-fitting loop passes them, one orbit at a time:
+// each call converts the next slice of the first 65536 inputs, so neither
+// the data nor the branches repeat from call to call):
 //   libm_loop      the plain libm solve (libm_loop.cpp), the reference
 //   array_entry    trueanomaly_array, from the built shared object
 //   scalar_entry   trueanomaly in a loop, from the built shared object
@@ -41,7 +44,12 @@ constexpr int32_t kLimit = 100;
 constexpr int32_t kTolerance = 0;
 constexpr uint64_t kSeed = 4;
 constexpr float kEccentricities[] = {0.0f, 0.1f, 0.5f, 0.9f, 0.95f, 0.99f};
-constexpr size_t kSizes[] = {1024, 1048576};
+constexpr size_t kSizes[] = {16, 100, 1000, 1048576};
+constexpr size_t kPool = 65536;
+
+// The inputs a case of `size` elements cycles through: whole slices of the
+// first kPool inputs, or the whole array.
+size_t pool_of(size_t size) { return size >= kPool ? size : kPool / size * size; }
 
 // Defaults: many short repetitions, interleaved at random across all cases,
 // so that a burst of load on a shared machine hits every case alike; about a
@@ -109,14 +117,17 @@ int32_t convert(const Variant &v, const float *in, int32_t count, float e, float
 
 uint32_t bits(float x) { return float_bits(x); }
 
-// Runs the case once and compares with the libm loop. Empty when equal.
+// Runs the case over every slice it will time and compares with the libm
+// loop. Empty when equal.
 std::string verify(const Case &c, std::vector<float> &out) {
   const float *in = c.inputs->mean_anomalies.data();
   const int32_t count = static_cast<int32_t>(c.size);
+  const size_t pool = pool_of(c.size);
   std::fill(out.begin(), out.end(), 0.0f);
-  if (convert(*c.variant, in, count, c.inputs->eccentricity, out.data()) != 0)
-    return "reported the iteration limit on inputs the libm loop solves";
-  const int64_t i = bench::first_difference(out.data(), c.inputs->reference.data(), c.size);
+  for (size_t at = 0; at < pool; at += c.size)
+    if (convert(*c.variant, in + at, count, c.inputs->eccentricity, out.data() + at) != 0)
+      return "reported the iteration limit on inputs the libm loop solves";
+  const int64_t i = bench::first_difference(out.data(), c.inputs->reference.data(), pool);
   if (i < 0) return {};
   char message[256];
   snprintf(message, sizeof message,
@@ -128,7 +139,8 @@ std::string verify(const Case &c, std::vector<float> &out) {
 }
 
 void run_case(benchmark::State &state, Case *c) {
-  std::vector<float> out(c->size);
+  const size_t pool = pool_of(c->size);
+  std::vector<float> out(pool);
   if (!c->verified) {
     const std::string error = verify(*c, out);
     if (!error.empty()) {
@@ -141,8 +153,10 @@ void run_case(benchmark::State &state, Case *c) {
   const float *in = c->inputs->mean_anomalies.data();
   const int32_t count = static_cast<int32_t>(c->size);
   const float e = c->inputs->eccentricity;
+  size_t at = 0;
   for (auto _ : state) {
-    int32_t status = convert(*c->variant, in, count, e, out.data());
+    int32_t status = convert(*c->variant, in + at, count, e, out.data() + at);
+    at = at + c->size < pool ? at + c->size : 0;
     benchmark::DoNotOptimize(status);
     benchmark::ClobberMemory();
     if (status != 0) {
@@ -261,6 +275,36 @@ void print_table(FILE *to, const CollectingReporter &r) {
   }
 }
 
+// "AMD EPYC, family 26 model 2, AVX-512": the CPU as /proc/cpuinfo names it,
+// for the report (the plot's title, the tables in docs/performance.md).
+std::string cpu_description() {
+  FILE *f = fopen("/proc/cpuinfo", "r");
+  if (f == nullptr) return "unknown CPU";
+  std::string name, family, model, isa = "no AVX2";
+  char line[4096];
+  while (fgets(line, sizeof line, f)) {
+    std::string l(line);
+    const size_t colon = l.find(':');
+    if (colon == std::string::npos) continue;
+    std::string key = l.substr(0, colon), value = l.substr(colon + 1);
+    key.erase(key.find_last_not_of(" \t") + 1);
+    value.erase(0, value.find_first_not_of(' '));
+    value.erase(value.find_last_not_of("\n") + 1);
+    if (key == "model name" && name.empty()) name = value;
+    if (key == "cpu family" && family.empty()) family = value;
+    if (key == "model" && model.empty()) model = value;
+    if (key == "flags") {
+      const std::string flags = " " + value + " ";
+      isa = flags.find(" avx512f ") != std::string::npos ? "AVX-512"
+            : flags.find(" avx2 ") != std::string::npos  ? "AVX2"
+                                                         : "no AVX2";
+      break;
+    }
+  }
+  fclose(f);
+  return name + ", family " + family + " model " + model + ", " + isa;
+}
+
 bool load_entries() {
   const char *path = getenv("TRUEANOMALY_BENCH_LIBRARY");
   if (path == nullptr || *path == '\0') path = TRUEANOMALY_LIBRARY_PATH;
@@ -307,6 +351,7 @@ int main(int argc, char **argv) {
     benchmark::AddCustomContext(key, value);
   }
   benchmark::AddCustomContext("best path", trueanomaly_detail::path_name(trueanomaly_detail::best_path()));
+  benchmark::AddCustomContext("cpu", cpu_description());
 
   std::vector<std::unique_ptr<Case>> cases;
   for (const bench::InputSet &set : inputs) {

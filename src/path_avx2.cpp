@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The AVX2 path (paths.h: 4 lanes, 4 groups), compiled with -mavx2 -mfma;
 // reached only on CPUs that have both.
-#include "lanes/kepler.h"
+#include "lanes/convert.h"
 #include "paths.h"
 
 TRUEANOMALY_DEFINE_VECTOR_PATH(avx2)

@@ -91,13 +91,16 @@ class Inputs {
     return c;
   }
 
-  // Array lengths: mostly short, some long, a few zero or negative.
+  // Array lengths: mostly short, some long, a few zero or negative, and a
+  // few longer than the straggler driver's window (2048), so that it wraps
+  // and fills.
   int32_t length() {
     const uint64_t pick = rng_() % 100;
     if (pick < 5) return -static_cast<int32_t>(rng_() % 4);
     if (pick < 35) return static_cast<int32_t>(rng_() % 9);
     if (pick < 75) return 9 + static_cast<int32_t>(rng_() % 56);
-    return 65 + static_cast<int32_t>(rng_() % 536);
+    if (pick < 99) return 65 + static_cast<int32_t>(rng_() % 536);
+    return 2000 + static_cast<int32_t>(rng_() % 8000);
   }
 
   uint64_t bits() { return rng_(); }

@@ -6,6 +6,7 @@
 // registers, so the AVX-512 shape is checked on AVX2 CPUs too.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <random>
 #include <string>
@@ -13,8 +14,9 @@
 
 #include "differential.h"
 #include "float_bits.h"
+#include "kepler_model.h"
 #include "kernels/kernels.h"
-#include "lanes/kepler.h"
+#include "lanes/convert.h"
 #include "solve.h"
 
 namespace {
@@ -95,7 +97,7 @@ class LaneShape : public ::testing::TestWithParam<ShapeOnPath> {
 TEST_P(LaneShape, MatchesThePlainSolveOnEveryInputRange) {
   const lane_kernels::Shape &shape = *GetParam().shape;
   std::mt19937_64 rng(static_cast<uint64_t>(shape.lanes * 100 + shape.groups) +
-                      (shape.one_step ? 7u : 0u));
+                      static_cast<uint64_t>(shape.driver) * 7u);
   for (const InputRange &r : kRanges) {
     SCOPED_TRACE(r.name);
     const int calls = static_cast<int>(differential::scaled_count(150));
@@ -130,6 +132,64 @@ TEST_P(LaneShape, ShortBlocksAndFailuresKeepOrder) {
   }
 }
 
+// Mean anomalies at e = 0.99 that stop after one step, and ones that take
+// 40 to 98 (the model counts the steps).
+struct QuickAndSlow {
+  std::vector<float> quick, slow;
+};
+
+const QuickAndSlow &quick_and_slow() {
+  static const QuickAndSlow q = [] {
+    QuickAndSlow r;
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<float> m(-6.3f, 6.3f);
+    while (r.quick.size() < 64 || r.slow.size() < 8) {
+      const float x = m(rng);
+      const model_outcome o = model_solve(x, 0.99f, 1000, 0);
+      if (o.solved && o.steps == 1 && r.quick.size() < 64) r.quick.push_back(x);
+      if (o.solved && o.steps >= 40 && o.steps < 99 && r.slow.size() < 8) r.slow.push_back(x);
+    }
+    return r;
+  }();
+  return q;
+}
+
+// Elements that take dozens of steps among elements that take one, at block
+// and window edges, alone and in a row: a straggler holds back the stores
+// behind it, never their order; converted in place or not, with limits that
+// let them finish or fail.
+TEST_P(LaneShape, LongStragglersKeepOrder) {
+  const QuickAndSlow &qs = quick_and_slow();
+  const std::vector<std::vector<size_t>> placements = {
+      {0}, {31, 32}, {1023, 1024, 1025}, {2047, 2048}, {100, 101, 102, 103, 104, 105, 106, 107},
+      {2999}, {500, 1700, 2900}};
+  for (const auto &at : placements) {
+    std::vector<float> in(3000);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = qs.quick[i % qs.quick.size()];
+    for (size_t k = 0; k < at.size(); ++k) in[at[k]] = qs.slow[k % qs.slow.size()];
+    for (int32_t limit : {100, 45}) {
+      SCOPED_TRACE("first straggler at " + std::to_string(at[0]) + ", limit " +
+                   std::to_string(limit));
+      expect_same_as_plain(*GetParam().shape, in, 0.99f, limit, 0);
+      // In place: the written prefix as separately, the rest untouched.
+      std::vector<float> separate(in.size(), kSentinel), inplace = in;
+      const int32_t n = static_cast<int32_t>(in.size());
+      const int32_t status = GetParam().shape->convert(in.data(), n, 0.99f, separate.data(),
+                                                       limit, 0);
+      ASSERT_EQ(GetParam().shape->convert(inplace.data(), n, 0.99f, inplace.data(), limit, 0),
+                status);
+      for (size_t i = 0; i < in.size(); ++i)
+        ASSERT_TRUE(same_result(inplace[i], separate[i] == kSentinel ? in[i] : separate[i]))
+            << "element " << i;
+      if (HasFatalFailure()) return;
+    }
+  }
+  // Every element running to the limit: the window full of stragglers.
+  std::vector<float> in(3000);
+  for (size_t i = 0; i < in.size(); ++i) in[i] = i % 7 == 3 ? NAN : qs.quick[i % qs.quick.size()];
+  expect_same_as_plain(*GetParam().shape, in, 0.99f, 30, -1);
+}
+
 INSTANTIATE_TEST_SUITE_P(PathsAndShapes, LaneShape, ::testing::ValuesIn(every_shape()),
                          [](const auto &info) {
                            return std::string(info.param.kernels->name) + "_" +
@@ -137,6 +197,73 @@ INSTANTIATE_TEST_SUITE_P(PathsAndShapes, LaneShape, ::testing::ValuesIn(every_sh
                          });
 // Off x86-64 no shape is compiled.
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(LaneShape);
+
+class FarSinCos : public ::testing::TestWithParam<const lane_kernels::Kernels *> {
+ protected:
+  void SetUp() override {
+    if (!lane_kernels::runnable(*GetParam()))
+      GTEST_SKIP() << "the " << GetParam()->name << " path is not available on this CPU";
+  }
+};
+
+// sincos_far_lanes reads its own stretch of the bits of 2/pi in each lane,
+// chosen by the lane's exponent. Every exponent (the first, last and random
+// floats of each binade from 2^22 up, both signs) against libm, each
+// in-domain lane with the same bits whatever its neighbours hold,
+// out-of-domain neighbours finite, and the next wider shape in this path's
+// registers bit for bit the same.
+// The every-float check (kernels.sincos_every_float) covers every input;
+// this one runs with the fast tests.
+TEST_P(FarSinCos, EveryExponentMatchesLibmWhateverTheNeighbouringLanesHold) {
+  const lane_kernels::Kernels &k = *GetParam();
+  const double allowed = kSinCosError + 0x1p-50;
+  std::mt19937_64 rng(2022);
+  std::vector<double> in_domain;
+  for (uint32_t exponent = 127 + 22; exponent <= 127 + 127; ++exponent) {
+    const uint32_t first = exponent << 23;
+    for (uint32_t fraction : {0u, 0x7fffffu, 1u, uint32_t(rng() & 0x7fffff), uint32_t(rng() & 0x7fffff)})
+      for (uint32_t sign : {0u, 0x80000000u})
+        in_domain.push_back(float_from_bits(sign | first | fraction));
+  }
+  const double outside[] = {0.0, -0.0, 1.0, -3.5, 0x1.fffffep21, 0x1p-149, 0x1.0000001p30,
+                            1e300, -DBL_MAX, INFINITY, -INFINITY, NAN, 0x1p128, -0x1p200};
+
+  std::vector<double> s(in_domain.size()), c(in_domain.size());
+  k.sincos_far(in_domain.data(), in_domain.size(), s.data(), c.data());
+  for (size_t i = 0; i < in_domain.size(); ++i) {
+    ASSERT_LE(std::fabs(s[i] - std::sin(in_domain[i])), allowed) << "sin " << in_domain[i];
+    ASSERT_LE(std::fabs(c[i] - std::cos(in_domain[i])), allowed) << "cos " << in_domain[i];
+  }
+
+  // The same inputs with an out-of-domain value at every third position.
+  std::vector<double> mixed;
+  std::vector<size_t> from;  // index into in_domain, or SIZE_MAX
+  for (size_t i = 0; i < in_domain.size(); ++i) {
+    if (i % 3 == 0) {
+      mixed.push_back(outside[(i / 3) % (sizeof outside / sizeof outside[0])]);
+      from.push_back(SIZE_MAX);
+    }
+    mixed.push_back(in_domain[i]);
+    from.push_back(i);
+  }
+  std::vector<double> ms(mixed.size()), mc(mixed.size()), ws(mixed.size()), wc(mixed.size());
+  k.sincos_far(mixed.data(), mixed.size(), ms.data(), mc.data());
+  k.sincos_far_wider(mixed.data(), mixed.size(), ws.data(), wc.data());
+  for (size_t i = 0; i < mixed.size(); ++i) {
+    if (from[i] == SIZE_MAX) {
+      EXPECT_TRUE(std::isfinite(ms[i]) && std::isfinite(mc[i])) << "outside the domain: " << mixed[i];
+    } else {
+      EXPECT_EQ(double_bits(ms[i]), double_bits(s[from[i]])) << "sin " << mixed[i];
+      EXPECT_EQ(double_bits(mc[i]), double_bits(c[from[i]])) << "cos " << mixed[i];
+    }
+    EXPECT_EQ(double_bits(ws[i]), double_bits(ms[i])) << "wider shape, sin " << mixed[i];
+    EXPECT_EQ(double_bits(wc[i]), double_bits(mc[i])) << "wider shape, cos " << mixed[i];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, FarSinCos, ::testing::ValuesIn(lane_kernels::compiled()),
+                         [](const auto &info) { return std::string(info.param->name); });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FarSinCos);
 
 // The lanes test steps with one float comparison against a per-call
 // threshold; it must agree with the plain solve's integer test everywhere,

@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Measures the error of the vector kernels (src/lanes/sincos.h, atan2.h) against
 // MPFR at 200 bits, and checks it against the bounds the header claims:
-// kSinCosError for sincos_lanes (both outputs) on |x| <= kReduceMax, and
-// kAtan2Error for atan2_lanes on finite x, y with x*x + y*y >= 2^-10.
+// kSinCosError for sincos_lanes (both outputs) on |x| <= kReduceMax and for
+// sincos_far_lanes on floats |x| >= kFarReduceMin = 2^22, and kAtan2Error
+// for atan2_lanes on finite x, y with x*x + y*y >= 2^-10.
 // The kernels are those of one vector path, compiled with its flags
 // (tests/kernels/), so this program runs on any x86-64 CPU.
 //
 // Built with the tests where MPFR is found (ctest runs --quick on every path
 // this CPU has: kernels.mpfr_bounds.*), or by tools/measure_kernels.sh:
 //   measure_kernels [--path avx2|avx512] [-n RANDOM] [-s STRIDE] [-k MULTIPLES]
-//                   [--seed S] [--quick]
+//                   [-f STRIDE] [--seed S] [--quick]
 // The default path is the widest this CPU runs.
 //
 // Exit status: 0 if every measured error is within its bound; 1 if one is
@@ -17,7 +18,8 @@
 // screening reference (below) is found less accurate than assumed; 77 if
 // the path is not available on this CPU (or no path is compiled).
 //
-// Defaults take about 70 seconds on one core (--quick: 15 seconds):
+// Defaults take about 70 seconds of one core of an AMD EPYC, Zen 5 (--quick:
+// 11 seconds):
 //   sin/cos: every other float by bit pattern with 2^-30 <= |x| <= 8 (-s),
 //     positive ones at even patterns and negative ones at odd, so each
 //     magnitude once (2.8e8 inputs); tiny floats (|x| < 2^-30, stride 1021) and
@@ -32,6 +34,16 @@
 //     the float sets cover halves too. The m*pi/4 set holds the floats near
 //     multiples of pi/2 (even m) and the halves of the floats near multiples
 //     of pi/2 (all m); with odd m the reduction lands on |r| = pi/4.
+//   sin/cos of far floats (sincos_far_lanes): every 61st float by bit pattern
+//     with 2^22 <= |x| <= FLT_MAX (-f), positive and negative as above
+//     (2.9e7 inputs); 10^6 random floats there, uniform in bit pattern
+//     (-n / 10); for each exponent the 64 floats whose x*2/pi is nearest an
+//     integer and the 64 nearest a half-integer, found by a scan of every
+//     float with 128 bits of frac(2^q * 2/pi) from MPFR (tests/far_extremes.h),
+//     each with the 4 floats either side, both signs (2.4e5 inputs); and the
+//     64 floats at either end of each binade, both signs, where the
+//     reduction's stretch of 2/pi moves (2.7e4 inputs). --quick keeps 16 per exponent and kind,
+//     with 1 float either side.
 //   atan2: 10^7 pairs x = sqrt(1-e)*cos(h), y = sqrt(1+e)*sin(h) with e a
 //     random float in [-0.99, 0.99], half with h in [-2^21, 2^21], half with h
 //     in [-4, 4] (-n); dense sweeps across the switch points (min/max near
@@ -60,10 +72,12 @@
 #include <string.h>
 #include <time.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "far_extremes.h"
 #include "float_bits.h"
 #include "kernels/kernels.h"
 #include "lanes/atan2.h"
@@ -72,6 +86,7 @@
 namespace {
 
 using trueanomaly_detail::kAtan2Error;
+using trueanomaly_detail::kFarReduceMin;
 using trueanomaly_detail::kReduceMax;
 using trueanomaly_detail::kSinCosError;
 
@@ -205,10 +220,13 @@ void report(const Stat &s) {
 
 // ---------------------------------------------------------------- sin, cos
 
+typedef void (*SinCosFn)(const double *x, size_t n, double *sin_x, double *cos_x);
+
 struct SinCosSet {
   std::string name;
   uint64_t n;
   std::function<bool(uint64_t, double *)> gen;  // false: skip this index
+  SinCosFn lane_kernels::Kernels::*kernel = &lane_kernels::Kernels::sincos;
 };
 
 struct SinCosRun {
@@ -218,10 +236,12 @@ struct SinCosRun {
   double buf[W];
   int nb = 0;
   bool counting = true;
+  SinCosFn kernel;
 
-  explicit SinCosRun(const std::string &set)
+  SinCosRun(const std::string &set, SinCosFn k)
       : sin("sin", set, kSinCosError, kSinCosDelta, 1),
-        cos("cos", set, kSinCosError, kSinCosDelta, 1) {
+        cos("cos", set, kSinCosError, kSinCosDelta, 1),
+        kernel(k) {
     mpfr_inits2(kPrec, mx, ms, mc, (mpfr_ptr)0);
   }
   ~SinCosRun() { mpfr_clears(mx, ms, mc, (mpfr_ptr)0); }
@@ -243,7 +263,7 @@ struct SinCosRun {
   }
   void flush() {
     double s[W], c[W];
-    g_kernels->sincos(buf, static_cast<size_t>(nb), s, c);
+    kernel(buf, static_cast<size_t>(nb), s, c);
     for (int k = 0; k < nb; ++k) one(buf[k], s[k], c[k]);
     nb = 0;
   }
@@ -255,7 +275,7 @@ struct SinCosRun {
 
 void run_sincos(const SinCosSet &set, std::vector<SinCosRun *> *runs) {
   const double t0 = now();
-  SinCosRun *run = new SinCosRun(set.name);
+  SinCosRun *run = new SinCosRun(set.name, g_kernels->*set.kernel);
   double x;
   // A pilot over random members of the set first, so that the running maximum
   // is near its final value before the (often ordered) sweep starts.
@@ -283,6 +303,27 @@ float nearest_multiple(uint64_t m) {
   const float f = mpfr_get_flt(p, MPFR_RNDN);
   mpfr_clear(p);
   return f;
+}
+
+// frac(2^q * 2/pi) for q = -1 .. 104 in units of 2^-128, from MPFR at 400
+// bits (2^104 * 2/pi has 106 integer bits), not from the library's bits:
+// where far_extremes.h looks for the far reduction's hardest floats.
+void far_fractions(far_extremes::Fixed128 (&out)[far_extremes::kRows]) {
+  mpfr_t t;
+  mpfr_init2(t, 400);
+  for (int q = far_extremes::kFirstQ; q <= far_extremes::kLastQ; ++q) {
+    mpfr_const_pi(t, MPFR_RNDN);
+    mpfr_ui_div(t, 2, t, MPFR_RNDN);
+    mpfr_mul_2si(t, t, q, MPFR_RNDN);
+    mpfr_frac(t, t, MPFR_RNDN);
+    mpfr_mul_2ui(t, t, 64, MPFR_RNDN);
+    const uint64_t hi = mpfr_get_ui(t, MPFR_RNDZ);
+    mpfr_sub_ui(t, t, hi, MPFR_RNDN);
+    mpfr_mul_2ui(t, t, 64, MPFR_RNDN);
+    const uint64_t lo = mpfr_get_ui(t, MPFR_RNDZ);
+    out[q - far_extremes::kFirstQ] = (far_extremes::Fixed128{hi} << 64) | lo;
+  }
+  mpfr_clear(t);
 }
 
 // ------------------------------------------------------------------ atan2
@@ -390,14 +431,18 @@ void usage() {
           "      (default 10000000 each)\n"
           "  -s  bit-pattern stride of the float sweep over 2^-30 <= |x| <= 8 (default 2)\n"
           "  -k  random multiples m of pi/4 sampled above 4096 (default 200000)\n"
-          "  --quick  -n 1000000 -s 61 -k 6000, a run of about 15 seconds\n");
+          "  -f  bit-pattern stride of the float sweep over 2^22 <= |x| <= FLT_MAX for\n"
+          "      sincos_far_lanes (default 61)\n"
+          "  --quick  -n 1000000 -s 61 -k 6000 -f 4093, a run of about 15 seconds\n");
   exit(2);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  uint64_t n_random = 10000000, stride = 2, n_multiples = 200000;
+  uint64_t n_random = 10000000, stride = 2, n_multiples = 200000, far_stride = 61;
+  size_t far_keep = 64;  // hardest floats kept per exponent and kind
+  int far_around = 4;    // floats taken on either side of each
   std::string path;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -413,10 +458,13 @@ int main(int argc, char **argv) {
     else if (a == "-s") stride = value();
     else if (a == "-k") n_multiples = value();
     else if (a == "--seed") g_seed = value();
-    else if (a == "--quick") n_random = 1000000, stride = 61, n_multiples = 6000;
+    else if (a == "-f") far_stride = value();
+    else if (a == "--quick")
+      n_random = 1000000, stride = 61, n_multiples = 6000, far_stride = 4093, far_keep = 16,
+      far_around = 1;
     else usage();
   }
-  if (stride < 1) usage();
+  if (stride < 1 || far_stride < 1) usage();
   // Under an emulator (CI), a sample: every S-th input of each set.
   const char *sample = getenv("TRUEANOMALY_KERNEL_STRIDE");
   g_sample_stride = sample && *sample ? strtoull(sample, nullptr, 10) : 1;
@@ -433,10 +481,11 @@ int main(int argc, char **argv) {
   }
   printf("lane kernels of the %s path (%d lanes), against MPFR %s at %d bits\n",
          g_kernels->name, g_kernels->lanes, mpfr_get_version(), (int)kPrec);
-  printf("bounds: kSinCosError 2^%.2f on |x| <= 2^%.0f, kAtan2Error 2^%.2f; "
-         "-n %llu -s %llu -k %llu --seed %#llx\n\n",
-         log2(kSinCosError), log2(kReduceMax), log2(kAtan2Error), (unsigned long long)n_random,
-         (unsigned long long)stride, (unsigned long long)n_multiples,
+  printf("bounds: kSinCosError 2^%.2f on |x| <= 2^%.0f and on floats |x| >= 2^%.0f (far), "
+         "kAtan2Error 2^%.2f;\n-n %llu -s %llu -k %llu -f %llu --seed %#llx\n\n",
+         log2(kSinCosError), log2(kReduceMax), log2(kFarReduceMin), log2(kAtan2Error),
+         (unsigned long long)n_random, (unsigned long long)stride,
+         (unsigned long long)n_multiples, (unsigned long long)far_stride,
          (unsigned long long)g_seed);
   const double t_start = now();
 
@@ -537,6 +586,92 @@ int main(int argc, char **argv) {
                &sc);
   }
 
+  // ---- sin and cos of far floats
+  std::vector<SinCosRun *> far;
+  printf("\nsincos_far_lanes<%d>\n", g_kernels->lanes);
+  SinCosFn lane_kernels::Kernels::*const far_kernel = &lane_kernels::Kernels::sincos_far;
+  const uint32_t far_lo = bits_of((float)kFarReduceMin), far_hi = 0x7f7fffffu;  // FLT_MAX
+  {
+    const uint64_t per_sign = (far_hi - far_lo) / far_stride + 1;
+    char name[80];
+    snprintf(name, sizeof name, "floats 2^22 <= |x| <= FLT_MAX, stride %llu",
+             (unsigned long long)far_stride);
+    run_sincos({name, 2 * per_sign,
+                [=](uint64_t i, double *x) {
+                  const uint64_t b = far_lo + (i >> 1) * far_stride + (i & 1) * (far_stride / 2);
+                  if (b > far_hi) return false;
+                  const float f = float_of((uint32_t)b);
+                  *x = i & 1 ? -(double)f : (double)f;
+                  return true;
+                },
+                far_kernel},
+               &far);
+    run_sincos({"random floats 2^22 <= |x| <= FLT_MAX, uniform in bit pattern", n_random / 10,
+                [=](uint64_t i, double *x) {
+                  const uint64_t r = rnd(7, i, 0);
+                  const float f = float_of(far_lo + (uint32_t)((r >> 1) % (far_hi - far_lo + 1)));
+                  *x = r & 1 ? -(double)f : (double)f;
+                  return true;
+                },
+                far_kernel},
+               &far);
+  }
+  {
+    const double t0 = now();
+    far_extremes::Fixed128 fractions[far_extremes::kRows];
+    far_fractions(fractions);
+    // Sampled (TRUEANOMALY_KERNEL_STRIDE): every stride-th exponent only.
+    const far_extremes::Extremes ex = far_extremes::find(
+        fractions, far_keep, (int)std::min<uint64_t>(g_sample_stride, far_extremes::kRows));
+    const auto closest = [](const std::vector<far_extremes::Extreme> &v) {
+      far_extremes::Extreme b = v[0];
+      for (const far_extremes::Extreme &e : v)
+        if (e.distance < b.distance) b = e;
+      return b;
+    };
+    const far_extremes::Extreme ci = closest(ex.integer), ch = closest(ex.half);
+    printf("  hardest floats for the reduction, %zu per exponent and kind (%.1f s to find):\n"
+           "    x*2/pi nearest an integer:      2^%.2f from it at x = %a (%.9g)\n"
+           "    x*2/pi nearest a half-integer:  2^%.2f from it at x = %a (%.9g)\n",
+           far_keep, now() - t0, log2(ci.distance), ci.x, ci.x, log2(ch.distance), ch.x, ch.x);
+    for (const auto *kind : {&ex.integer, &ex.half}) {
+      std::vector<float> centre;
+      for (const far_extremes::Extreme &e : *kind) centre.push_back((float)e.x);
+      const uint64_t span = 2 * (uint64_t)far_around + 1;
+      char name[96];
+      snprintf(name, sizeof name, "x*2/pi nearest a%s, %d floats around, %zu x",
+               kind == &ex.integer ? "n integer" : " half-integer", 2 * far_around + 1,
+               centre.size());
+      run_sincos({name, centre.size() * span * 2,
+                  [=](uint64_t i, double *x) {
+                    const uint64_t j = (i >> 1) / span;
+                    const int64_t off = (int64_t)((i >> 1) % span) - far_around;
+                    const int64_t b = (int64_t)bits_of(centre[j]) + off;
+                    if (b < far_lo || b > far_hi) return false;
+                    const float f = float_of((uint32_t)b);
+                    *x = i & 1 ? -(double)f : (double)f;
+                    return true;
+                  },
+                  far_kernel},
+                 &far);
+    }
+  }
+  {
+    // Where the exponent, and so the stretch of 2/pi the reduction reads, changes.
+    const uint32_t n_edge = 64;
+    const uint32_t first_exponent = far_lo >> 23, exponents = (far_hi >> 23) - first_exponent + 1;
+    run_sincos({"the 64 floats at either end of each binade from 2^22", 2ull * exponents * 2 * n_edge,
+                [=](uint64_t i, double *x) {
+                  const uint32_t j = (uint32_t)(i >> 1);
+                  const uint32_t e = first_exponent + j / (2 * n_edge), k = j % (2 * n_edge);
+                  const float f = float_of((e << 23) + (k < n_edge ? k : 0x7fffffu - (k - n_edge)));
+                  *x = i & 1 ? -(double)f : (double)f;
+                  return true;
+                },
+                far_kernel},
+               &far);
+  }
+
   // ---- atan2
   std::vector<Atan2Run *> at;
   printf("\natan2_lanes<%d>\n", g_kernels->lanes);
@@ -620,21 +755,28 @@ int main(int argc, char **argv) {
   }
 
   // ---- summary
-  std::vector<const Stat *> sin_stats, cos_stats, at_stats;
+  std::vector<const Stat *> sin_stats, cos_stats, far_sin, far_cos, at_stats;
   for (SinCosRun *r : sc) sin_stats.push_back(&r->sin), cos_stats.push_back(&r->cos);
+  for (SinCosRun *r : far) far_sin.push_back(&r->sin), far_cos.push_back(&r->cos);
   for (Atan2Run *r : at) at_stats.push_back(&r->st);
-  std::vector<const Stat *> all = sin_stats;
+  std::vector<const Stat *> all = sin_stats, far_all = far_sin;
   all.insert(all.end(), cos_stats.begin(), cos_stats.end());
+  far_all.insert(far_all.end(), far_cos.begin(), far_cos.end());
   printf("\nsummary (%.0f s)\n", now() - t_start);
   summary("sin", sin_stats);
   summary("cos", cos_stats);
   summary("sincos", all, 2);
+  summary("far sin", far_sin);
+  summary("far cos", far_cos);
+  summary("far", far_all, 2);
   summary("atan2", at_stats);
+  all.insert(all.end(), far_all.begin(), far_all.end());
   all.insert(all.end(), at_stats.begin(), at_stats.end());
   bool failed = false;
   for (const Stat *s : all) failed |= s->failed();
   printf("%s\n", failed ? "FAILED: see ** above" : "all errors within the claimed bounds");
   for (SinCosRun *r : sc) delete r;
+  for (SinCosRun *r : far) delete r;
   for (Atan2Run *r : at) delete r;
   mpfr_free_cache();
   return failed ? 1 : 0;

@@ -8,13 +8,14 @@
 // iterate, the float division and subtraction and the limit test are the
 // same IEEE operations in the same order, and the step test an equivalent
 // comparison (step_threshold). Only libm's sin, cos and atan2 are replaced,
-// by sincos_lanes and atan2_lanes, and only where a rounding test proves
-// that libm's values could not round to a different float. A lane the test
-// cannot decide, or whose inputs leave the proven domain, is redone from
-// scratch by the plain solve.
+// by sincos_float_lanes and atan2_lanes, and only where a rounding test
+// proves that libm's values could not round to a different float. A lane
+// the test cannot decide, or whose estimate is NaN or infinite, is redone
+// from scratch by the plain solve.
 #ifndef TRUEANOMALY_LANES_KEPLER_H
 #define TRUEANOMALY_LANES_KEPLER_H
 
+#include <float.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -28,11 +29,6 @@
 
 namespace trueanomaly_detail {
 namespace {
-
-// The lane functions are inlined into one block loop whatever their size: the
-// block's groups must sit side by side in one stretch of code for the
-// compiler's scheduler to interleave them (see solve_lanes).
-#define TRUEANOMALY_LANES_INLINE __attribute__((always_inline)) inline
 
 enum LaneStatus : int32_t { kRunning = 0, kSolved = 1, kFailed = 2, kUndecided = 3 };
 
@@ -121,14 +117,11 @@ TRUEANOMALY_LANES_INLINE void half_roots(const LaneOrbit<W> &o, D *sqrt_1me, D *
 }
 
 template <int W>
-TRUEANOMALY_LANES_INLINE LaneOrbit<W> make_lane_orbit(const float *eccentricities,
+TRUEANOMALY_LANES_INLINE LaneOrbit<W> make_lane_orbit(typename Lanes<W>::f eccentricities,
                                                      int32_t max_iterations,
                                                      float threshold) {
   typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::f F;
-  F ef;
-  memcpy(&ef, eccentricities, sizeof ef);
-  const D e = widen<D>(ef);
+  const D e = widen<D>(eccentricities);
   LaneOrbit<W> o;
   o.e = e;
   o.slack = e >= 0.0 ? splat<D>(kSinCosSlack) : splat<D>(-kSinCosSlack);
@@ -136,6 +129,20 @@ TRUEANOMALY_LANES_INLINE LaneOrbit<W> make_lane_orbit(const float *eccentricitie
   o.max_iterations = max_iterations;
   o.step_threshold = threshold;
   return o;
+}
+
+// cap_eccentricity and eccentricity_in_vector_domain on float lanes: above
+// the double 0.99 is at or above 0.99f (no float lies between), and NaN
+// fails both comparisons. Returns the capped values; *lane_e gets them where
+// they are in the domain and 0 elsewhere (such elements are solved again by
+// the plain solve), *outside marks those lanes.
+template <class F, class I>
+TRUEANOMALY_LANES_INLINE F cap_lanes(F e, F *lane_e, I *outside) {
+  e = e >= 0.99f ? splat<F>(0.99f) : e;
+  const I in_domain = e >= -0.99f;
+  *outside = ~in_domain;
+  *lane_e = in_domain ? e : splat<F>(0.0f);
+  return e;
 }
 
 // The orbit of every group of a block when the call has one eccentricity.
@@ -191,11 +198,12 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
   I status = st->status;
   const F estimate = st->estimate;
 
-  const F reduce_max = splat<F>(static_cast<float>(kReduceMax));
-  const I in_range = abs_lanes(estimate) <= reduce_max;  // |E|; false for NaN
+  // Any finite E: near ones reduced by Cody-Waite, far ones (an iteration
+  // that strays, up to FLT_MAX) by the far reduction (sincos_float_lanes).
+  const I in_range = abs_lanes(estimate) <= splat<F>(FLT_MAX);  // false for inf, NaN
   const D x = widen<D>(in_range ? estimate : splat<F>(0.0f));
   D s, c;
-  sincos_lanes<W>(x, &s, &c);
+  sincos_float_lanes<W>(x, &s, &c);
 
   // f = ((E - sin(E)*e) - M) and d = (1 - cos(E)*e) in double, then float,
   // at both ends of the interval that holds libm's sin and cos. Every
@@ -242,19 +250,22 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
   st->running = running;
 }
 
-// nu = 2*atan2(sqrt(e+1)*sin(E/2), sqrt(1-e)*cos(E/2)) of the solved lanes,
-// its value tested for rounding the same way; other lanes are left alone.
+// nu = 2*atan2(sqrt(e+1)*sin(E/2), sqrt(1-e)*cos(E/2)) of the lanes whose
+// status is kSolved, its value tested for rounding the same way; other lanes
+// keep their status, and their true_anomaly is not to be used.
 template <int W, class O>
-TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const O &orbit,
+TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
+                                          typename Lanes<W>::i status_in, const O &orbit,
                                           float *true_anomaly, int32_t *status_out) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
-  const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
-  const I half_ok = abs_lanes(st.estimate) <= reduce_max;  // false for NaN
-  const D half = widen<D>(half_ok ? st.estimate : splat<F>(0.0f)) / 2.0;
+  // E/2 is exact, and a float (or half of a subnormal, within the near
+  // reduction's domain).
+  const I half_ok = abs_lanes(estimate) <= splat<F>(FLT_MAX);  // false for inf, NaN
+  const D half = widen<D>(half_ok ? estimate : splat<F>(0.0f)) / 2.0;
   D s, c;
-  sincos_lanes<W>(half, &s, &c);
+  sincos_float_lanes<W>(half, &s, &c);
   typename std::remove_const<decltype(orbit.e)>::type sqrt_1me, sqrt_1pe;  // double or D
   half_roots(orbit, &sqrt_1me, &sqrt_1pe);
   const D xs = sqrt_1me * c, ys = sqrt_1pe * s;
@@ -268,8 +279,8 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(const LaneState<W> &st, const O &orbi
   const F abs_nu = abs_lanes(nu_lo);
   const I off_cut = abs_nu < 6.2831845f;
   const I nu_decided = half_ok & off_cut & (same_bits<I>(nu_lo) == same_bits<I>(nu_hi));
-  const I undecided = (st.status == int32_t{kSolved}) & ~nu_decided;
-  const I status = undecided ? splat<I>(int32_t{kUndecided}) : st.status;
+  const I undecided = (status_in == int32_t{kSolved}) & ~nu_decided;
+  const I status = undecided ? splat<I>(int32_t{kUndecided}) : status_in;
   memcpy(true_anomaly, &nu_lo, sizeof nu_lo);
   memcpy(status_out, &status, sizeof status);
 }
@@ -327,7 +338,8 @@ TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orb
   }
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j)
-    finish_lanes<W>(st[j], orbits[j], out->true_anomaly + j * W, out->status + j * W);
+    finish_lanes<W>(st[j].estimate, st[j].status, orbits[j], out->true_anomaly + j * W,
+                    out->status + j * W);
 }
 
 // Stores the first n results of a solved block in index order; undecided
@@ -416,109 +428,8 @@ inline int32_t convert_blocks(const float *in, int32_t count, float e, float *ou
   return first_failure;
 }
 
-// The same with an eccentricity per element, eccentricities[i] (not yet
-// capped): each lane carries its own orbit. Elements whose capped
-// eccentricity lies outside eccentricity_in_vector_domain (NaN, below
-// -0.99) run in their lanes with e = 0 and are then solved by the plain
-// solve. Neither input may overlap the output except in place.
-template <int W, int K>
-inline int32_t convert_blocks_per_element(const float *in, const float *eccentricities,
-                                          int32_t count, float *out, int32_t max_iterations,
-                                          int32_t tolerance, bool keep_going) {
-  constexpr int32_t B = W * K;
-  const float threshold = step_threshold(tolerance);
-  int32_t first_failure = count;
-  for (int64_t base = 0; base < count; base += B) {
-    const int32_t n = count - base < B ? static_cast<int32_t>(count - base) : B;
-    float block[B], block_e[B], lane_e[B];
-    load_block(in, base, n, block);
-    load_block(eccentricities, base, n, block_e);
-    // cap_eccentricity and eccentricity_in_vector_domain in lanes: above
-    // the double 0.99 is at or above 0.99f (no float lies between), and
-    // NaN fails both comparisons.
-    typedef typename Lanes<W>::f F;
-    typedef typename Lanes<W>::i I;
-    I outside = splat<I>(int32_t{0});
-#pragma GCC unroll 8
-    for (int j = 0; j < K; ++j) {
-      F e;
-      memcpy(&e, block_e + j * W, sizeof e);
-      e = e >= 0.99f ? splat<F>(0.99f) : e;
-      const I in_domain = e >= -0.99f;
-      outside |= ~in_domain;
-      const F lane = in_domain ? e : splat<F>(0.0f);
-      memcpy(block_e + j * W, &e, sizeof e);
-      memcpy(lane_e + j * W, &lane, sizeof lane);
-    }
-    const bool all_in_domain = !any_lane(outside);
-    LaneOrbit<W> orbits[K];
-#pragma GCC unroll 8
-    for (int j = 0; j < K; ++j)
-      orbits[j] = make_lane_orbit<W>(lane_e + j * W, max_iterations, threshold);
-    BlockResult<B> r;
-    solve_lanes<W, K, false>(block, orbits, &r);
-    if (!all_in_domain)
-      for (int32_t k = 0; k < B; ++k)
-        if (!eccentricity_in_vector_domain(block_e[k])) r.status[k] = kUndecided;
-    if (store_solved_block(
-            r, block, [&block_e](int32_t i) { return block_e[i]; }, n, base, count,
-            max_iterations, tolerance, keep_going, out, &first_failure))
-      break;
-  }
-  return first_failure;
-}
-
-// From E = M the first step is q = -e sin M / (1 - e cos M), and |q| is at
-// most |e| / sqrt(1 - e^2) < 0.99 for |e| <= 0.7: with tolerance >= 0 every
-// element stops after it, but where |M| is in the millions and E's float
-// spacing rounds the step up to 1. Which driver runs changes only the speed,
-// never a result.
-inline bool one_step_rule_applies(float e, int32_t tolerance) {
-  return tolerance >= 0 && e >= -0.7f && e <= 0.7f;
-}
-
-// Every element of a call with a limit of 0 or 1 fails after one step.
-inline int32_t fail_every_element(int32_t count, float *out, bool keep_going) {
-  if (keep_going)
-    for (int32_t i = 0; i < count; ++i) out[i] = __builtin_nanf("");
-  return 0;
-}
-
-// One eccentricity: the index of the first failure, or count.
-template <int W, int K>
-inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, float *out,
-                                       int32_t max_iterations, int32_t tolerance,
-                                       bool keep_going) {
-  if (max_iterations <= 1) return fail_every_element(count, out, keep_going);
-  if (one_step_rule_applies(e, tolerance))
-    return convert_blocks<W, K, true>(in, count, e, out, max_iterations, tolerance, keep_going);
-  return convert_blocks<W, K, false>(in, count, e, out, max_iterations, tolerance, keep_going);
-}
-
-// The array entry's form: 0, or -1 at the first failure.
-template <int W, int K>
-inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
-                                   float *out, int32_t max_iterations,
-                                   int32_t tolerance) {
-  return convert_one_orbit_lanes<W, K>(in, count, e, out, max_iterations, tolerance, false) ==
-                 count
-             ? 0
-             : -1;
-}
-
-// An eccentricity per element: the index of the first failure, or count.
-template <int W, int K>
-inline int32_t convert_per_element_lanes(const float *in, const float *eccentricities,
-                                         int32_t count, float *out, int32_t max_iterations,
-                                         int32_t tolerance, bool keep_going) {
-  if (max_iterations <= 1) return fail_every_element(count, out, keep_going);
-  return convert_blocks_per_element<W, K>(in, eccentricities, count, out, max_iterations,
-                                          tolerance, keep_going);
-}
-
 }  // namespace
 }  // namespace trueanomaly_detail
 
-#undef TRUEANOMALY_LANES_INLINE
 
 #endif  // TRUEANOMALY_LANES_KEPLER_H

@@ -15,6 +15,11 @@
 #include <stdint.h>
 #include <string.h>
 
+// The lane functions are inlined into one block loop whatever their size: the
+// block's groups must sit side by side in one stretch of code for the
+// compiler's scheduler to interleave them (see solve_lanes).
+#define TRUEANOMALY_LANES_INLINE __attribute__((always_inline)) inline
+
 namespace trueanomaly_detail {
 namespace {
 
@@ -23,6 +28,7 @@ struct Lanes {
   typedef double d __attribute__((vector_size(8 * W)));
   typedef float f __attribute__((vector_size(4 * W)));
   typedef int64_t l __attribute__((vector_size(8 * W)));
+  typedef uint64_t u __attribute__((vector_size(8 * W)));
   typedef int32_t i __attribute__((vector_size(4 * W)));
 };
 
@@ -40,6 +46,14 @@ template <class To, class From>
 __attribute__((always_inline)) inline To same_bits(From x) {
   static_assert(sizeof(To) == sizeof(From), "sizes differ");
   return __builtin_bit_cast(To, x);
+}
+
+// A lane vector loaded from memory that need not be aligned.
+template <class V, class T>
+__attribute__((always_inline)) inline V lanes_at(const T *p) {
+  V v;
+  memcpy(&v, p, sizeof v);
+  return v;
 }
 
 // |x| of float lanes, by clearing the sign bit (NaN stays NaN, so any
@@ -95,6 +109,12 @@ __attribute__((always_inline)) inline D sqrt_lanes(D x) {
   return x;
 }
 
+// Adding kRoundShifter = 1.5*2^52 to a double v with |v| < 2^51 rounds v to
+// an integer n (to nearest, ties to even): the sum lies in [2^52, 2^53),
+// where the doubles are the integers. Subtracting it again gives n exactly,
+// and n's low bits, two's complement, are the low bits of the sum's.
+constexpr double kRoundShifter = 0x1.8p52;
+
 // Float lanes to double and back (rounding to nearest: the caller's mode is
 // checked before any vector path runs), as single instructions where GCC
 // would otherwise split the conversion in halves. The AVX-512 forms are the
@@ -123,6 +143,89 @@ __attribute__((always_inline)) inline F narrow(D x) {
   if constexpr (sizeof(D) == sizeof(__m256d)) return same_bits<F>(_mm256_cvtpd_ps(same_bits<__m256d>(x)));
 #endif
   return __builtin_convertvector(x, F);
+}
+
+// Bit k set where lane k of a mask (all ones or zero per lane) is set.
+template <class I>
+__attribute__((always_inline)) inline uint32_t lane_bits(I mask) {
+  if constexpr (sizeof(I) == sizeof(__m128))
+    return static_cast<uint32_t>(_mm_movemask_ps(same_bits<__m128>(mask)));
+#if defined(__AVX__)
+  if constexpr (sizeof(I) == sizeof(__m256))
+    return static_cast<uint32_t>(_mm256_movemask_ps(same_bits<__m256>(mask)));
+#endif
+  uint32_t bits = 0;
+  for (unsigned k = 0; k < sizeof(I) / sizeof(int32_t); ++k)
+    bits |= static_cast<uint32_t>(mask[k] != 0) << k;
+  return bits;
+}
+
+#if defined(__AVX512F__)
+// 4 or 8 lanes of 32 bits as the low lanes of 16, the others zero, and back
+// (for AVX-512 instructions that exist only on 16 lanes here).
+template <class V>
+__attribute__((always_inline)) inline __m512 widen_to_512(V x) {
+  typedef float F16 __attribute__((vector_size(64)));
+  typedef float F8 __attribute__((vector_size(32)));
+  typedef float F4 __attribute__((vector_size(16)));
+  if constexpr (sizeof(V) == 32) {
+    const F8 v = same_bits<F8>(x);
+    return same_bits<__m512>(F16(__builtin_shufflevector(v, F8{}, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9,
+                                                        10, 11, 12, 13, 14, 15)));
+  } else {
+    const F4 v = same_bits<F4>(x);
+    const F8 w = __builtin_shufflevector(v, F4{}, 0, 1, 2, 3, 4, 5, 6, 7);
+    return same_bits<__m512>(
+        F16(__builtin_shufflevector(w, F8{}, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)));
+  }
+}
+
+template <class V>
+__attribute__((always_inline)) inline V narrow_from_512(__m512 x) {
+  typedef float F16 __attribute__((vector_size(64)));
+  typedef float F8 __attribute__((vector_size(32)));
+  typedef float F4 __attribute__((vector_size(16)));
+  const F16 v = same_bits<F16>(x);
+  if constexpr (sizeof(V) == 32)
+    return same_bits<V>(F8(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7)));
+  else
+    return same_bits<V>(F4(__builtin_shufflevector(v, v, 0, 1, 2, 3)));
+}
+#endif
+
+// The lanes of `values` (4 or 8 lanes of 32 bits) whose bit is set in
+// `keep` written to dst[0], dst[1], ..., lowest lane first. A whole vector
+// is written: dst must have room for all lanes, and those beyond
+// popcount(keep) hold no meaning.
+template <class V>
+__attribute__((always_inline)) inline void compress_store(void *dst, V values, uint32_t keep) {
+#if defined(__AVX512F__)
+  if constexpr (sizeof(V) == sizeof(__m256) || sizeof(V) == sizeof(__m128)) {
+    // The register form: the memory form is microcoded on some CPUs.
+    const V packed = narrow_from_512<V>(
+        _mm512_maskz_compress_ps(static_cast<__mmask16>(keep), widen_to_512(values)));
+    memcpy(dst, &packed, sizeof packed);
+    return;
+  }
+#elif defined(__AVX__)
+  if constexpr (sizeof(V) == sizeof(__m128)) {
+    // kCompress4[keep]: the lanes kept, in order, then anything.
+    static constexpr int32_t kCompress4[16][4] = {
+        {0, 0, 0, 0}, {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0},
+        {1, 2, 0, 0}, {0, 1, 2, 0}, {3, 0, 0, 0}, {0, 3, 0, 0}, {1, 3, 0, 0}, {0, 1, 3, 0},
+        {2, 3, 0, 0}, {0, 2, 3, 0}, {1, 2, 3, 0}, {0, 1, 2, 3}};
+    const __m128 packed = _mm_permutevar_ps(
+        same_bits<__m128>(values),
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(kCompress4[keep & 15])));
+    memcpy(dst, &packed, sizeof packed);
+    return;
+  }
+#endif
+  int32_t lanes[sizeof(V) / sizeof(int32_t)];
+  memcpy(lanes, &values, sizeof lanes);
+  char *to = static_cast<char *>(dst);
+  for (; keep != 0; keep &= keep - 1, to += sizeof(int32_t))
+    memcpy(to, &lanes[__builtin_ctz(keep)], sizeof(int32_t));
 }
 
 // c[0] + c[1]*z + ... + c[4]*z^4 and c[0] + ... + c[8]*z^8 by Estrin's

@@ -5,6 +5,9 @@
 // each within kSinCosError = 2^-45.5 of the exact value (absolute); measured
 // maximum 2^-46.07 against MPFR (tools/measure_kernels.cpp) and against libm
 // at every float input the array paths give it (tests/exhaustive_sincos.cpp).
+// sincos_far_lanes: the same for W doubles that each hold a float with
+// |x| >= 2^22 (every finite float from there on), within the same bound,
+// by the reduction of reduce_far.h; checked the same two ways.
 //
 // These are not libm and need not agree with it bit for bit: the array
 // paths use them with this bound plus a generous one for libm, and decide by
@@ -14,6 +17,7 @@
 #define TRUEANOMALY_LANES_SINCOS_H
 
 #include "lanes.h"
+#include "reduce_far.h"
 
 namespace trueanomaly_detail {
 namespace {
@@ -22,7 +26,8 @@ namespace {
 // 2^22, so k*kPiOver2Hi is exact (see sincos_lanes).
 constexpr double kReduceMax = 0x1p22;
 
-// Bound of both outputs on |x| <= kReduceMax (derivation in sincos_lanes).
+// Bound of both outputs of sincos_lanes on |x| <= kReduceMax and of
+// sincos_far_lanes on its domain (derivations at each).
 constexpr double kSinCosError = 0x1.6a09e667f3bcdp-46;  // 2^-45.5
 
 // Cody-Waite reduction, pi/2 = kPiOver2Hi + kPiOver2Lo + tail:
@@ -33,8 +38,6 @@ constexpr double kSinCosError = 0x1.6a09e667f3bcdp-46;  // 2^-45.5
 constexpr double kPiOver2Hi = 0x1.921fb544p+0;
 constexpr double kPiOver2Lo = 0x1.0b4611a626331p-34;
 constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;  // 2/pi rounded to double
-// Adding 1.5*2^52 to |v| < 2^51 rounds v to an integer, held in the low bits.
-constexpr double kRoundShifter = 0x1.8p52;
 
 // S(z), z = r^2: sin(r) ~ r + r^3 S(z) on |r| <= pi/4 + 2^-20,
 // |r + r^3 S(r^2) - sin(r)| < 2^-46.0 (largest on a 20001-point grid, rounded up),
@@ -60,6 +63,29 @@ constexpr double kCosPoly[5] = {
     0x1.1c81c2f0e4935p-29,  // z^4  2.0700600057419232e-09
 };
 
+// sin and cos of x = r + quadrant*pi/2 (modulo 2*pi) from r, |r| <= pi/4 + 2^-20,
+// and quadrant, whose low two bits count: the polynomials, evaluated in
+// double with an error below 2^-52, and the quadrant's swap and signs (exact).
+template <int W>
+__attribute__((always_inline)) inline void sincos_reduced(typename Lanes<W>::d r,
+                                                          typename Lanes<W>::l quadrant,
+                                                          typename Lanes<W>::d *s,
+                                                          typename Lanes<W>::d *c) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::l L;
+  const D z = r * r, z2 = z * z;
+  const D ps = poly4(z, z2, kSinPoly);
+  const D pc = poly4(z, z2, kCosPoly);
+  const D sin_r = mul_add(r * z, ps, r);
+  const D cos_r = mul_add(z2, pc, 1.0 - 0.5 * z);
+  // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q], cos x = (cos r, -sin r, -cos r, sin r)[q].
+  const L swap = -(quadrant & 1);  // all ones or zero
+  const L s_sign = (quadrant & 2) << 62;
+  const L c_sign = ((quadrant + 1) & 2) << 62;
+  *s = same_bits<D>(same_bits<L>(swap ? cos_r : sin_r) ^ s_sign);
+  *c = same_bits<D>(same_bits<L>(swap ? sin_r : cos_r) ^ c_sign);
+}
+
 // Derivation of kSinCosError.
 //   Reduction: r = x - k*pi/2 with k = round(x*kTwoOverPi). x - k*kPiOver2Hi
 //   is exact, fused or not: with k = 0 it is x; otherwise |x| > pi/4, so x
@@ -79,17 +105,59 @@ __attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::d x,
   const D k = t - kRoundShifter;
   const L quadrant = same_bits<L>(t) & 3;  // k mod 4, two's complement in the low bits
   const D r = mul_add(k, splat<D>(-kPiOver2Lo), mul_add(k, splat<D>(-kPiOver2Hi), x));
-  const D z = r * r, z2 = z * z;
-  const D ps = poly4(z, z2, kSinPoly);
-  const D pc = poly4(z, z2, kCosPoly);
-  const D sin_r = mul_add(r * z, ps, r);
-  const D cos_r = mul_add(z2, pc, 1.0 - 0.5 * z);
-  // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q], cos x = (cos r, -sin r, -cos r, sin r)[q].
-  const L swap = -(quadrant & 1);  // all ones or zero
-  const L s_sign = (quadrant & 2) << 62;
-  const L c_sign = ((quadrant + 1) & 2) << 62;
-  *s = same_bits<D>(same_bits<L>(swap ? cos_r : sin_r) ^ s_sign);
-  *c = same_bits<D>(same_bits<L>(swap ? sin_r : cos_r) ^ c_sign);
+  sincos_reduced<W>(r, quadrant, s, c);
+}
+
+// Derivation of kSinCosError for sincos_far_lanes (x a float, |x| >= 2^22).
+//   Reduction (reduce_far.h): x*2/pi = 4*j + N + y + e with |e| < 1.625 * 2^-54,
+//   |y| <= 1/2, so x = 2*pi*j + N*pi/2 + (y + e)*pi/2. r = y*pi/2 as
+//   y*kPiOver2Hi + fl(y*kPiOver2Lo): fl(y*kPiOver2Lo) is off by < 2^-88, the
+//   tail contributes |y| * 2^-87.8, and the sum (|r| < 1) rounds once by
+//   < 2^-54, or twice unfused: |r - y*pi/2| < 2^-53 + 2^-86. With
+//   |e|*pi/2 < 2^-52.64: |r - (x - 2*pi*j - N*pi/2)| < 2^-51.8, and
+//   |r| <= pi/4 + 2^-52 (|y| <= 1/2).
+//   Polynomials and their evaluation as for sincos_lanes: < 2^-46.0 + 2^-52.
+//   In all, < 2^-45.95 < 2^-45.5 for both.
+// Lanes outside the domain give finite, meaningless values (reduce_far.h).
+template <int W>
+__attribute__((always_inline)) inline void sincos_far_lanes(typename Lanes<W>::d x,
+                                                            typename Lanes<W>::d *s,
+                                                            typename Lanes<W>::d *c) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::l L;
+  D y;
+  L quadrant;
+  reduce_far_lanes<W>(x, &y, &quadrant);
+  const D r = mul_add(y, splat<D>(kPiOver2Hi), y * kPiOver2Lo);
+  sincos_reduced<W>(r, quadrant, s, c);
+}
+
+// sin and cos of W doubles that each hold a finite float (or half of one),
+// within kSinCosError: lanes with |x| <= kReduceMax reduced as in
+// sincos_lanes, the others as in sincos_far_lanes, then the polynomials once
+// for all. The far reduction runs only when some lane needs it.
+template <int W>
+__attribute__((always_inline)) inline void sincos_float_lanes(typename Lanes<W>::d x,
+                                                              typename Lanes<W>::d *s,
+                                                              typename Lanes<W>::d *c) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::l L;
+  const D t = mul_add(x, splat<D>(kTwoOverPi), splat<D>(kRoundShifter));
+  const D k = t - kRoundShifter;
+  L quadrant = same_bits<L>(t) & 3;
+  D r = mul_add(k, splat<D>(-kPiOver2Lo), mul_add(k, splat<D>(-kPiOver2Hi), x));
+  const D ax = same_bits<D>(same_bits<L>(x) & INT64_MAX);
+  const L far = ax > kReduceMax;
+  if (__builtin_expect(lane_bits(same_bits<typename Lanes<W>::i>(
+                           __builtin_convertvector(far, typename Lanes<W>::i))) != 0,
+                       0)) {
+    D y;
+    L far_quadrant;
+    reduce_far_lanes<W>(x, &y, &far_quadrant);
+    r = far ? mul_add(y, splat<D>(kPiOver2Hi), y * kPiOver2Lo) : r;
+    quadrant = far ? far_quadrant : quadrant;
+  }
+  sincos_reduced<W>(r, quadrant, s, c);
 }
 
 }  // namespace

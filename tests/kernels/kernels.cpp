@@ -11,7 +11,9 @@ TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_DECLARE_KERNELS)
 #undef TRUEANOMALY_DECLARE_KERNELS
 
 std::string shape_name(const Shape &s) {
-  return std::to_string(s.lanes) + "x" + std::to_string(s.groups) + (s.one_step ? "_one_step" : "");
+  static const char *const suffix[] = {"", "_one_step", "_stragglers"};
+  return std::to_string(s.lanes) + "x" + std::to_string(s.groups) +
+         suffix[static_cast<int>(s.driver)];
 }
 
 std::vector<const Kernels *> compiled() {

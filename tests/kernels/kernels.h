@@ -21,14 +21,18 @@ namespace lane_kernels {
 
 using trueanomaly_detail::ConvertFn;
 
-// One instantiation of the block driver: W lanes, K groups a block.
+// Which driver a shape runs: the one the array path would choose for the
+// call, or one of them forced, whatever e and the tolerance.
+enum class Driver { chosen, one_step, stragglers };
+
+// One instantiation of the array conversion: W lanes, K groups a block.
 struct Shape {
   int lanes, groups;
-  bool one_step;  // the one-step driver forced, whatever e and the tolerance
+  Driver driver;
   ConvertFn convert;
 };
 
-// "4x4", "4x4_one_step".
+// "4x4", "4x4_one_step", "4x4_stragglers".
 std::string shape_name(const Shape &s);
 
 struct Kernels {
@@ -37,8 +41,12 @@ struct Kernels {
   int lanes;                      // its width
   // sincos_lanes and atan2_lanes over arrays of any length n.
   void (*sincos)(const double *x, size_t n, double *sin_x, double *cos_x);
+  // sincos_far_lanes likewise, in the path's own width and in the next
+  // wider path's (AVX-512's 8 lanes in AVX2 halves), as the shapes below.
+  void (*sincos_far)(const double *x, size_t n, double *sin_x, double *cos_x);
+  void (*sincos_far_wider)(const double *x, size_t n, double *sin_x, double *cos_x);
   void (*atan2)(const double *y, const double *x, size_t n, double *angle);
-  // The path's own shape, one group of it, its one-step driver, and the
+  // The path's own shape, one group of it, each driver forced, and the
   // next wider path's shape in this path's registers (so that shape is
   // checked on CPUs without the wider path too).
   const Shape *shapes;

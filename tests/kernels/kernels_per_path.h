@@ -8,28 +8,39 @@
 #include <string.h>
 
 #include "kernels/kernels.h"
-#include "lanes/kepler.h"
+#include "lanes/convert.h"
 
 namespace lane_kernels {
 namespace {
 
 using namespace trueanomaly_detail;
 
-template <int W>
+// The two sin/cos kernels, as types to instantiate sincos_array with.
+struct NearKernel {
+  template <int W, class D>
+  __attribute__((always_inline)) static void run(D x, D *s, D *c) { sincos_lanes<W>(x, s, c); }
+};
+struct FarKernel {
+  template <int W, class D>
+  __attribute__((always_inline)) static void run(D x, D *s, D *c) { sincos_far_lanes<W>(x, s, c); }
+};
+
+// A short last vector is padded with zeros, whose results are dropped.
+template <int W, class Kernel = NearKernel>
 void sincos_array(const double *x, size_t n, double *sin_x, double *cos_x) {
   typedef typename Lanes<W>::d D;
   size_t i = 0;
   for (; i + W <= n; i += W) {
     D v, s, c;
     memcpy(&v, x + i, sizeof v);
-    sincos_lanes<W>(v, &s, &c);
+    Kernel::template run<W>(v, &s, &c);
     memcpy(sin_x + i, &s, sizeof s);
     memcpy(cos_x + i, &c, sizeof c);
   }
   if (i < n) {
     D v = splat<D>(0.0), s, c;
     memcpy(&v, x + i, (n - i) * sizeof(double));
-    sincos_lanes<W>(v, &s, &c);
+    Kernel::template run<W>(v, &s, &c);
     memcpy(sin_x + i, &s, (n - i) * sizeof(double));
     memcpy(cos_x + i, &c, (n - i) * sizeof(double));
   }
@@ -58,6 +69,16 @@ int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
 }
 
 template <int W, int K>
+int32_t straggler_driver(const float *in, int32_t count, float e, float *out,
+                         int32_t max_iterations, int32_t tolerance) {
+  if (max_iterations <= 1) return -1;
+  return convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out, max_iterations,
+                                       tolerance, false) == count
+             ? 0
+             : -1;
+}
+
+template <int W, int K>
 void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations,
                     int32_t tolerance, int32_t *status) {
   static_assert(int32_t{kSolved} == int32_t{kBlockSolved} &&
@@ -79,13 +100,15 @@ struct ShapesOf {
   static constexpr PathInfo own = kPaths[I];
   static constexpr PathInfo wider = I + 1 < kPathCount ? kPaths[I + 1] : kPaths[I];
   static constexpr Shape own_shapes[] = {
-      {own.lanes, own.groups, false, &convert_array_lanes<own.lanes, own.groups>},
-      {own.lanes, 1, false, &convert_array_lanes<own.lanes, 1>},
-      {own.lanes, own.groups, true, &one_step_driver<own.lanes, own.groups>},
-      {wider.lanes, wider.groups, false, &convert_array_lanes<wider.lanes, wider.groups>},
+      {own.lanes, own.groups, Driver::chosen, &convert_array_lanes<own.lanes, own.groups>},
+      {own.lanes, 1, Driver::chosen, &convert_array_lanes<own.lanes, 1>},
+      {own.lanes, own.groups, Driver::one_step, &one_step_driver<own.lanes, own.groups>},
+      {own.lanes, own.groups, Driver::stragglers, &straggler_driver<own.lanes, own.groups>},
+      {wider.lanes, wider.groups, Driver::chosen,
+       &convert_array_lanes<wider.lanes, wider.groups>},
   };
-  // Without a wider path, the fourth shape would repeat the first.
-  static constexpr size_t count = I + 1 < kPathCount ? 4 : 3;
+  // Without a wider path, the last shape would repeat the first.
+  static constexpr size_t count = I + 1 < kPathCount ? 5 : 4;
 };
 
 }  // namespace
@@ -100,6 +123,8 @@ struct ShapesOf {
       #path_name,                                                                          \
       Shapes_##path_name::own.lanes,                                                       \
       &sincos_array<Shapes_##path_name::own.lanes>,                                        \
+      &sincos_array<Shapes_##path_name::own.lanes, FarKernel>,                             \
+      &sincos_array<Shapes_##path_name::wider.lanes, FarKernel>,                           \
       &atan2_array<Shapes_##path_name::own.lanes>,                                         \
       Shapes_##path_name::own_shapes,                                                      \
       Shapes_##path_name::count,                                                           \

@@ -1,0 +1,401 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// Per instruction set (see lanes.h).
+//
+// The straggler driver, for calls where the number of Newton steps varies
+// from element to element (high eccentricities, an eccentricity per
+// element). A block of lanes that runs until its slowest lane stops leaves
+// most lanes idle: at e = 0.99 about half of all blocks of 32 run twenty
+// steps or more while their other lanes wait. Here no lane waits for
+// another:
+//
+//   first step  each new block of B = W*K elements takes its first step in
+//               full vectors; elements that stop are written to a window
+//               of kWindow slots (one per element, by index), those still
+//               running join a queue of stragglers;
+//   stragglers  whenever B of them are queued, B take one more step in full
+//               vectors, and again the stopped go to the window, the
+//               running back to the queue;
+//   finish      once every element of the window's oldest block has
+//               stopped, the block's conversions run in full vectors
+//               (finish_lanes) and the block is stored through
+//               store_solved_block, exactly as the block driver stores: in
+//               index order, undecided elements solved again by the plain
+//               solve, nothing past the first failure unless failures are
+//               kept as NaN.
+//
+// Each step of each element is iterate_lanes, as in the block driver, so
+// each element takes exactly the plain solve's steps; which lanes, and in
+// which order, change only the speed. New blocks start only while the
+// window has room: a straggler holds the window back, never the order of
+// the stores. Each batch of work is independent of the others, so the CPU
+// overlaps them as it overlaps the block driver's blocks.
+#ifndef TRUEANOMALY_LANES_STRAGGLERS_H
+#define TRUEANOMALY_LANES_STRAGGLERS_H
+
+#include <stdint.h>
+#include <string.h>
+
+#include <type_traits>
+
+#include "kepler.h"
+
+namespace trueanomaly_detail {
+namespace {
+
+// Elements between the oldest not yet stored and the newest started, at
+// most, plus one block: a power of two and a multiple of every block size.
+// At e = 0.99 a straggler of 100 steps lets about a thousand later elements
+// start meanwhile; a smaller window leaves the lanes waiting for it more
+// often. The driver's state (window and queue) takes 20 * kWindow bytes of
+// stack (40 KB), 24 * kWindow with an eccentricity per element.
+constexpr int32_t kWindow = 2048;
+
+// A window slot holds an element's outcome as one float: its final estimate
+// when solved, else one of two NaNs that no solved lane can hold (the lanes
+// produce only the default NaN, 0xffc00000, and an input NaN makes its lane
+// undecided at the first step). A solved lane whose estimate is not finite
+// becomes undecided in finish_lanes anyway.
+constexpr uint32_t kFailedCode = 0x7fc0fa11u, kUndecidedCode = 0x7fc0dec1u;
+
+// The window value of lanes with estimate E and status (kSolved, kFailed or
+// kUndecided; kRunning lanes get E, to be overwritten when they stop).
+template <class F, class I>
+__attribute__((always_inline)) inline F outcome_code(F estimate, I status) {
+  const I code = status == int32_t{kFailed} ? splat<I>(static_cast<int32_t>(kFailedCode))
+                                            : splat<I>(static_cast<int32_t>(kUndecidedCode));
+  return (status == int32_t{kSolved}) | (status == int32_t{kRunning}) ? estimate
+                                                                      : same_bits<F>(code);
+}
+
+// Where the eccentricities come from: one for the call (capped, within
+// eccentricity_in_vector_domain), or one per element (not yet capped).
+struct OneEccentricity {
+  static constexpr bool kPerElement = false;
+  float e;
+};
+struct EccentricityPerElement {
+  static constexpr bool kPerElement = true;
+  const float *e;
+};
+
+// The stragglers, oldest batches first: a ring of kWindow entries, of which
+// at most kWindow - B are live (every straggler is an element of the window,
+// which holds at most that many elements started and not stored), so a
+// whole vector written past the last one lands in dead slots. A straggler
+// needs no previous estimate: a running lane sets it at the start of its
+// next step.
+template <bool kPerElement>
+struct Stragglers {
+  static constexpr int32_t kSize = kWindow;
+  int32_t index[kSize], steps[kSize];
+  float mean[kSize], estimate[kSize];
+  float eccentricity[kPerElement ? kSize : 1];  // as given, not capped
+  int64_t head = 0, tail = 0;                   // slots are these mod kSize
+
+  int32_t count() const { return static_cast<int32_t>(tail - head); }
+};
+
+template <int W, class Source>
+using GroupOrbit = typename std::conditional<Source::kPerElement, LaneOrbit<W>, Orbit>::type;
+
+// Counting lanes: lane k holds k.
+template <class I>
+__attribute__((always_inline)) inline I lane_numbers() {
+  I v;
+  for (unsigned k = 0; k < sizeof(I) / sizeof(int32_t); ++k) v[k] = static_cast<int32_t>(k);
+  return v;
+}
+
+// The orbit of a group with eccentricities e (not yet capped).
+template <int W>
+TRUEANOMALY_LANES_INLINE LaneOrbit<W> lane_orbit_of(typename Lanes<W>::f e, const Orbit &shared) {
+  typename Lanes<W>::f lane_e;
+  typename Lanes<W>::i outside;
+  cap_lanes(e, &lane_e, &outside);
+  return make_lane_orbit<W>(lane_e, shared.max_iterations, shared.step_threshold);
+}
+
+// Appends the lanes of group st (element indices `index`, eccentricities
+// `e`) that still run to the stragglers.
+template <int W, bool kPerElement>
+TRUEANOMALY_LANES_INLINE void queue_running(const LaneState<W> &st, typename Lanes<W>::i index,
+                                            typename Lanes<W>::f e, Stragglers<kPerElement> *q) {
+  const uint32_t running = lane_bits(st.running);
+  if (running == 0) return;
+  const int32_t slot = static_cast<int32_t>(q->tail & (q->kSize - 1));
+  const int n = __builtin_popcount(running);
+  if (slot + W <= q->kSize) {
+    compress_store(q->index + slot, index, running);
+    compress_store(q->steps + slot, st.steps, running);
+    compress_store(q->mean + slot, st.mean, running);
+    compress_store(q->estimate + slot, st.estimate, running);
+    if constexpr (kPerElement) compress_store(q->eccentricity + slot, e, running);
+  } else {  // at the end of the ring: lane by lane
+    int32_t ix[W], steps[W];
+    float mean[W], estimate[W], ecc[W];
+    memcpy(ix, &index, sizeof ix);
+    memcpy(steps, &st.steps, sizeof steps);
+    memcpy(mean, &st.mean, sizeof mean);
+    memcpy(estimate, &st.estimate, sizeof estimate);
+    memcpy(ecc, &e, sizeof ecc);
+    int64_t at = q->tail;
+    for (uint32_t m = running; m != 0; m &= m - 1, ++at) {
+      const int lane = __builtin_ctz(m);
+      const int32_t s = static_cast<int32_t>(at & (q->kSize - 1));
+      q->index[s] = ix[lane];
+      q->steps[s] = steps[lane];
+      q->mean[s] = mean[lane];
+      q->estimate[s] = estimate[lane];
+      if constexpr (kPerElement) q->eccentricity[s] = ecc[lane];
+    }
+  }
+  q->tail += n;
+}
+
+// Writes the outcome of the lanes in `stopped` into the window slots of
+// their elements.
+template <int W>
+TRUEANOMALY_LANES_INLINE void window_store(const LaneState<W> &st, typename Lanes<W>::i index,
+                                           uint32_t stopped, float *window) {
+  if (stopped == 0) return;
+  int32_t ix[W];
+  float outcome[W];
+  memcpy(ix, &index, sizeof ix);
+  const typename Lanes<W>::f v = outcome_code(st.estimate, st.status);
+  memcpy(outcome, &v, sizeof outcome);
+  for (; stopped != 0; stopped &= stopped - 1) {
+    const int lane = __builtin_ctz(stopped);
+    window[ix[lane] & (kWindow - 1)] = outcome[lane];
+  }
+}
+
+// The first step of the n (1..B) elements base .. base + n - 1.
+template <int W, int K, class Source>
+TRUEANOMALY_LANES_INLINE void first_step(const float *in, const Source &source,
+                                         const Orbit &shared, int64_t base, int32_t n,
+                                         float *window, Stragglers<Source::kPerElement> *q) {
+  typedef typename Lanes<W>::f F;
+  typedef typename Lanes<W>::i I;
+  constexpr int32_t B = W * K;
+  float block[B], block_e[Source::kPerElement ? B : 1];
+  load_block(in, base, n, block);
+  if constexpr (Source::kPerElement) load_block(source.e, base, n, block_e);
+  LaneState<W> st[K];
+  GroupOrbit<W, Source> orbit[K];
+#pragma GCC unroll 8
+  for (int j = 0; j < K; ++j) {
+    start_lanes<W>(block + j * W, &st[j]);
+    if constexpr (Source::kPerElement)
+      orbit[j] = lane_orbit_of<W>(lanes_at<F>(block_e + j * W), shared);
+    else
+      orbit[j] = shared;
+  }
+  // The groups' steps side by side (see solve_lanes).
+#pragma GCC unroll 8
+  for (int j = 0; j < K; ++j) iterate_lanes<W>(&st[j], orbit[j]);
+  const int32_t slot = static_cast<int32_t>(base & (kWindow - 1));
+  const I lanes = lane_numbers<I>();
+#pragma GCC unroll 8
+  for (int j = 0; j < K; ++j) {
+    // Padding lanes (a short last block) never join the stragglers; their
+    // window slots belong to no element.
+    st[j].running &= lanes < n - j * W;
+    const F outcome = outcome_code(st[j].estimate, st[j].status);
+    memcpy(window + slot + j * W, &outcome, sizeof outcome);
+    const I index = lanes + static_cast<int32_t>(base + j * W);
+    F e = splat<F>(0.0f);
+    if constexpr (Source::kPerElement) e = lanes_at<F>(block_e + j * W);
+    queue_running<W>(st[j], index, e, q);
+  }
+}
+
+// One more step for the oldest min(B, queued) stragglers.
+template <int W, int K, class Source>
+TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
+                                             Stragglers<Source::kPerElement> *q) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::f F;
+  typedef typename Lanes<W>::i I;
+  constexpr int32_t B = W * K;
+  typedef Stragglers<Source::kPerElement> Q;
+  const int32_t n = q->count() < B ? q->count() : B;
+  const int32_t slot = static_cast<int32_t>(q->head & (Q::kSize - 1));
+  // A batch: B entries from the ring, or a copy where the batch is short or
+  // wraps around (padding lanes do not run).
+  struct Batch {
+    int32_t index[B], steps[B];
+    float mean[B], estimate[B], e[B];
+  } copy;
+  const int32_t *index = q->index + slot, *steps = q->steps + slot;
+  const float *mean = q->mean + slot, *estimate = q->estimate + slot;
+  const float *ecc = Source::kPerElement ? q->eccentricity + slot : nullptr;
+  if (n < B || slot + B > Q::kSize) {
+    memset(&copy, 0, sizeof copy);
+    for (int32_t k = 0; k < n; ++k) {
+      const int32_t s = static_cast<int32_t>((q->head + k) & (Q::kSize - 1));
+      copy.index[k] = q->index[s];
+      copy.steps[k] = q->steps[s];
+      copy.mean[k] = q->mean[s];
+      copy.estimate[k] = q->estimate[s];
+      if constexpr (Source::kPerElement) copy.e[k] = q->eccentricity[s];
+    }
+    index = copy.index, steps = copy.steps, mean = copy.mean, estimate = copy.estimate;
+    ecc = copy.e;
+  }
+  q->head += n;
+  LaneState<W> st[K];
+  I ix[K];
+  F e[K];
+  GroupOrbit<W, Source> orbit[K];
+  const I lanes = lane_numbers<I>();
+#pragma GCC unroll 8
+  for (int j = 0; j < K; ++j) {
+    st[j].mean = lanes_at<F>(mean + j * W);
+    st[j].mean_d = widen<D>(st[j].mean);
+    st[j].estimate = st[j].previous = lanes_at<F>(estimate + j * W);
+    st[j].steps = lanes_at<I>(steps + j * W);
+    st[j].status = splat<I>(int32_t{kRunning});
+    st[j].running = lanes < n - j * W;
+    ix[j] = lanes_at<I>(index + j * W);
+    e[j] = splat<F>(0.0f);
+    if constexpr (Source::kPerElement) {
+      e[j] = lanes_at<F>(ecc + j * W);
+      orbit[j] = lane_orbit_of<W>(e[j], shared);
+    } else {
+      orbit[j] = shared;
+    }
+  }
+  I was_running[K];
+#pragma GCC unroll 8
+  for (int j = 0; j < K; ++j) was_running[j] = st[j].running;
+#pragma GCC unroll 8
+  for (int j = 0; j < K; ++j) iterate_lanes<W>(&st[j], orbit[j]);
+#pragma GCC unroll 8
+  for (int j = 0; j < K; ++j) {
+    window_store<W>(st[j], ix[j], lane_bits(was_running[j] & ~st[j].running), window);
+    queue_running<W>(st[j], ix[j], e[j], q);
+  }
+}
+
+// The smallest element index among the stragglers, or `none` if there is
+// none.
+template <bool kPerElement>
+inline int64_t oldest_straggler(const Stragglers<kPerElement> &q, int64_t none) {
+  int32_t oldest = INT32_MAX;
+  for (int64_t at = q.head; at < q.tail; ++at) {
+    const int32_t i = q.index[at & (q.kSize - 1)];
+    oldest = i < oldest ? i : oldest;
+  }
+  return q.head == q.tail ? none : oldest;
+}
+
+// Converts and stores the n (1..B) elements base .. base + n - 1, all of
+// which have stopped, from their window slots. True when the call must stop
+// there (see store_solved_block).
+template <int W, int K, class Source>
+inline bool finish_block(const float *in, const Source &source, const Orbit &shared,
+                         const float *window, int64_t base, int32_t n, int32_t count,
+                         int32_t max_iterations, int32_t tolerance, bool keep_going, float *out,
+                         int32_t *first_failure) {
+  typedef typename Lanes<W>::f F;
+  typedef typename Lanes<W>::i I;
+  constexpr int32_t B = W * K;
+  const int32_t slot = static_cast<int32_t>(base & (kWindow - 1));
+  float outcome[B];
+  memcpy(outcome, window + slot, sizeof(float) * static_cast<size_t>(n));
+  for (int32_t k = n; k < B; ++k) outcome[k] = 0.0f;  // never stored
+  // The window's codes back to an estimate and a status (see outcome_code).
+  F estimate[K];
+  I status[K];
+#pragma GCC unroll 8
+  for (int j = 0; j < K; ++j) {
+    estimate[j] = lanes_at<F>(outcome + j * W);
+    const I bits = same_bits<I>(estimate[j]);
+    status[j] = bits == static_cast<int32_t>(kFailedCode)      ? splat<I>(int32_t{kFailed})
+                : bits == static_cast<int32_t>(kUndecidedCode) ? splat<I>(int32_t{kUndecided})
+                                                               : splat<I>(int32_t{kSolved});
+  }
+  BlockResult<B> r;
+  if constexpr (Source::kPerElement) {
+    float capped[B];
+    load_block(source.e, base, n, capped);
+#pragma GCC unroll 8
+    for (int j = 0; j < K; ++j) {
+      F lane_e;
+      I outside;
+      const F e = cap_lanes(lanes_at<F>(capped + j * W), &lane_e, &outside);
+      memcpy(capped + j * W, &e, sizeof e);
+      const LaneOrbit<W> orbit =
+          make_lane_orbit<W>(lane_e, shared.max_iterations, shared.step_threshold);
+      // Outside the vector domain the lanes ran with e = 0: the plain solve
+      // decides these elements.
+      const I s = outside ? splat<I>(int32_t{kUndecided}) : status[j];
+      finish_lanes<W>(estimate[j], s, orbit, r.true_anomaly + j * W, r.status + j * W);
+    }
+    return store_solved_block(
+        r, in + base, [&capped](int32_t k) { return capped[k]; }, n, base, count,
+        max_iterations, tolerance, keep_going, out, first_failure);
+  } else {
+#pragma GCC unroll 8
+    for (int j = 0; j < K; ++j)
+      finish_lanes<W>(estimate[j], status[j], shared, r.true_anomaly + j * W, r.status + j * W);
+    const float e = source.e;
+    return store_solved_block(
+        r, in + base, [e](int32_t) { return e; }, n, base, count, max_iterations, tolerance,
+        keep_going, out, first_failure);
+  }
+}
+
+// The array conversion with stragglers queued, K groups of W lanes, one
+// eccentricity or one per element (Source). Same results and contract as
+// convert_blocks: the index of the first element that reached the limit,
+// or count; outputs in index order, none past the first failure unless
+// keep_going stores failures as NaN; in place allowed (an input is read
+// before its output is written, and inputs are read in index order).
+template <int W, int K, class Source>
+inline int32_t convert_with_stragglers(const float *in, int32_t count, const Source &source,
+                                       float *out, int32_t max_iterations, int32_t tolerance,
+                                       bool keep_going) {
+  constexpr int32_t B = W * K;
+  static_assert(kWindow % B == 0 && (kWindow & (kWindow - 1)) == 0,
+                "blocks must tile the window");
+  Orbit shared = make_orbit(0.0f, max_iterations, tolerance);
+  if constexpr (!Source::kPerElement) shared = make_orbit(source.e, max_iterations, tolerance);
+  float window[kWindow];
+  Stragglers<Source::kPerElement> q;
+  int32_t first_failure = count;
+  int64_t next = 0, stored = 0;  // the next element to start, the next to store
+  while (stored < count) {
+    // New blocks while the window has room, stragglers in full batches.
+    if (next < count && next + 2 * B <= stored + kWindow) {
+      const int32_t n = count - next < B ? static_cast<int32_t>(count - next) : B;
+      first_step<W, K>(in, source, shared, next, n, window, &q);
+      next += n;
+    }
+    while (q.count() >= B) straggler_step<W, K, Source>(shared, window, &q);
+    // Finish what has stopped once half the window is in use (looking for
+    // the oldest straggler costs a pass over the queue), or at the end.
+    const bool starved = next == count || next + 2 * B > stored + kWindow;
+    if (!starved && next - stored < kWindow / 2) continue;
+    // Every element below the oldest straggler has stopped. With no new
+    // block to start, the last stragglers step in short batches.
+    const int64_t oldest = oldest_straggler(q, next);
+    if (oldest - stored < B && oldest < count && starved) {
+      straggler_step<W, K, Source>(shared, window, &q);
+      continue;
+    }
+    for (; oldest - stored >= B || (oldest == count && stored < count);) {
+      const int32_t n = count - stored < B ? static_cast<int32_t>(count - stored) : B;
+      if (finish_block<W, K>(in, source, shared, window, stored, n, count, max_iterations,
+                             tolerance, keep_going, out, &first_failure))
+        return first_failure;
+      stored += n;
+    }
+  }
+  return first_failure;
+}
+
+}  // namespace
+}  // namespace trueanomaly_detail
+
+#endif  // TRUEANOMALY_LANES_STRAGGLERS_H
