@@ -37,12 +37,29 @@ typedef Lanes<4>::d D4;  // four doubles, one ymm register
 typedef Lanes<4>::f F4;  // four floats, one xmm register
 
 // The domain, as the bits of |x| compared as integers (the order of
-// non-negative floats; NaN's bits lie above every finite float's):
-// |M| <= kReduceMax, the reduction's bound, and |e| <= 0.99f, the vector
-// domain of paths.h's eccentricity_in_vector_domain.
+// non-negative floats; infinities' and NaN's bits lie above every finite
+// float's): M and every estimate finite, |e| <= 0.99f (the vector domain of
+// paths.h's eccentricity_in_vector_domain). Up to kReduceMax sin and cos
+// take sincos_lanes; beyond, the far reduction too (sincos_any).
 constexpr uint32_t kAbsMask = 0x7fffffffu;
-constexpr uint32_t kMeanMaxBits = __builtin_bit_cast(uint32_t, static_cast<float>(kReduceMax));
+constexpr uint32_t kFiniteMaxBits = __builtin_bit_cast(uint32_t, FLT_MAX);
+constexpr uint32_t kNearMaxBits = __builtin_bit_cast(uint32_t, static_cast<float>(kReduceMax));
 constexpr uint32_t kEccentricityMaxBits = __builtin_bit_cast(uint32_t, 0.99f);
+
+// sin and cos of lanes of which some may lie beyond kReduceMax (iterates
+// that stray, huge mean anomalies): sincos_float_lanes, which reduces each
+// lane by Cody-Waite or by the far reduction. Rare, so out of line.
+__attribute__((noinline)) void sincos_any(const D4 &x, D4 *s, D4 *c) {
+  sincos_float_lanes<4>(x, s, c);
+}
+
+// sin and cos of `x`, whose lanes are all within kReduceMax when `near`.
+__attribute__((always_inline)) inline void sincos_of(const D4 &x, bool near, D4 *s, D4 *c) {
+  if (__builtin_expect(near, 1))
+    sincos_lanes<4>(x, s, c);
+  else
+    sincos_any(x, s, c);
+}
 
 // The sincos_lanes argument after a Newton step: {E, E, E/2, E/2}, from a
 // new estimate whose lanes are all E. Lanes 0 and 1 give sin(E) and cos(E)
@@ -144,7 +161,7 @@ float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterati
   const uint32_t abs_mean = same_bits<uint32_t>(mean_anomaly) & kAbsMask;
   const uint32_t abs_eccentricity = same_bits<uint32_t>(eccentricity) & kAbsMask;
   const bool default_fp = default_fp_environment();
-  if (!((abs_mean <= kMeanMaxBits) & (abs_eccentricity <= kEccentricityMaxBits) & default_fp))
+  if (!((abs_mean <= kFiniteMaxBits) & (abs_eccentricity <= kEccentricityMaxBits) & default_fp))
     return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
 
   const double e = eccentricity;
@@ -162,9 +179,10 @@ float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterati
   __asm__("" : "+x"(el.sqrt_1me), "+x"(el.sqrt_1pe));
 
   F4 estimate = mean;
-  D4 arguments = widen<D4>(estimate);  // M in every lane
+  bool near = abs_mean <= kNearMaxBits;  // |estimate| <= kReduceMax
+  D4 arguments = widen<D4>(estimate);    // M in every lane
   D4 s, c;
-  sincos_lanes<4>(arguments, &s, &c);
+  sincos_of(arguments, near, &s, &c);
 
   // Newton step number `steps` with its tests; then, before the step test is
   // looked at, sin and cos of E' and E'/2: the next step needs the first
@@ -174,18 +192,28 @@ float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterati
     float d_lo;
     const F4 next = newton_ends(estimate, arguments, s, c, el, &d_lo);
     // Decided: both ends the same float, the slope positive at both ends,
-    // and the estimate still inside sincos_lanes's domain.
+    // and the estimate finite.
     uint32_t bits;
     const bool agree = low_lanes_agree(next, &bits);
-    if (!(agree & (d_lo > 0.0f) & ((bits & kAbsMask) <= kMeanMaxBits))) return Outcome::undecided;
+    const uint32_t abs_next = bits & kAbsMask;
+    if (!(agree & (d_lo > 0.0f) & (abs_next <= kFiniteMaxBits))) return Outcome::undecided;
     if (steps >= max_iterations) return Outcome::limit;
-    // The plain solve's step test, |trunc(step)| > tolerance: both estimates
-    // are within 2^22, so |step| <= 2^23 converts to int32_t exactly.
-    const bool another =
-        static_cast<int32_t>(__builtin_fabsf(next[0] - estimate[0])) > tolerance;
+    // The plain solve's step test, |trunc(step)| > tolerance. With both
+    // estimates within 2^22, |step| <= 2^23 converts to int32_t exactly;
+    // otherwise the step may reach 2^31 or overflow to infinity, and
+    // exceeds every tolerance there, as step_exceeds_tolerance says.
+    const bool next_near = abs_next <= kNearMaxBits;
+    const float magnitude = __builtin_fabsf(next[0] - estimate[0]);
+    bool another;
+    if (__builtin_expect(near & next_near, 1))
+      another = static_cast<int32_t>(magnitude) > tolerance;
+    else
+      another = !(magnitude < 2147483648.0f) || static_cast<int32_t>(magnitude) > tolerance;
     estimate = next;
+    near = next_near;
     arguments = sincos_arguments(estimate);
-    sincos_lanes<4>(arguments, &s, &c);
+    // E'/2 is within kReduceMax whenever E' is.
+    sincos_of(arguments, near, &s, &c);
     return another ? Outcome::another : Outcome::convert;
   };
   // The first step written out, the others in a loop: where one step is the

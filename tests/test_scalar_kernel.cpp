@@ -7,6 +7,7 @@
 #include <fenv.h>
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cinttypes>
 #include <climits>
 #include <cmath>
@@ -83,13 +84,14 @@ TEST(ScalarKernel, NearTieCorpusMatches) {
   }
 }
 
-// Each side of every bound the kernel tests for itself: |M| at 2^22, |e| at
-// 0.99f, the smallest and non-finite inputs, true anomalies near the branch
-// cut at +-2pi, limits around the first step, tolerances at their extremes.
+// Each side of every bound the kernel tests for itself: |M| at 2^22 (where
+// the far reduction takes over) and at FLT_MAX, |e| at 0.99f, the smallest
+// and non-finite inputs, true anomalies near the branch cut at +-2pi, limits
+// around the first step, tolerances at their extremes.
 TEST(ScalarKernel, EdgesOfItsDomainMatch) {
   SKIP_WITHOUT_THE_KERNEL();
   std::vector<float> means = {0.0f, -0.0f, 1e-45f, -1e-45f, 1e-38f, 1.0f, -2.5f,
-                              INFINITY, -INFINITY, NAN, 1e30f};
+                              INFINITY, -INFINITY, NAN, 1e30f, -3e9f, FLT_MAX, -FLT_MAX};
   for (float edge : {4194304.0f, 6.28318548f, 3.14159274f})
     for (float sign : {1.0f, -1.0f}) {
       float m = sign * edge;
