@@ -4,18 +4,18 @@
 // (dispatch.cpp). It gives the plain solve's bits: every IEEE operation of
 // the pattern is kept (the widening, the products rounded before each
 // subtraction, the roundings to float, the float division and subtraction,
-// the signed limit test, the truncating step test), and
-// only libm's sin, cos and atan2 are replaced, by sincos_lanes and
-// atan2_lanes, under the rounding tests of lanes/kepler.h with their slacks
-// (docs/exactness.md). What the tests cannot decide, and any input or
-// caller's MXCSR outside the kernels' domain, is solved again by the plain
-// solve from the original inputs.
+// the signed limit test, the truncating step test), and only libm's sin,
+// cos and atan2 are replaced, by sincos_lanes (sincos_float_lanes beyond
+// 2^22) and atan2_lanes, under the rounding tests of lanes/kepler.h with
+// their slacks (docs/exactness.md). What the tests cannot decide, and any
+// input or caller's MXCSR outside the kernels' domain, is solved again by
+// the plain solve from the original inputs.
 //
 // One element is one chain of dependent operations, so the kernel keeps the
 // chain short and the code small: the two ends of each rounding test sit in
-// lanes of one register (f and d at both ends of the sin/cos interval as
-// four doubles, the two quotients as one float division, the two ends of nu
-// side by side); sin and cos of E and of E/2 come from one sincos_lanes call,
+// lanes of one register (f at both ends of the sin/cos interval, d at both
+// ends, the two quotients as one float division, the two ends of nu side by
+// side); sin and cos of E and of E/2 come from one sincos_lanes call,
 // so that once a Newton step gives E' the conversion's sin and cos are
 // under way before the step test says whether another step follows; the
 // square roots are taken before the iteration. Branches are few and, but for
