@@ -3,7 +3,8 @@
 // entries and every array path this CPU can run, and aborts unless
 //  - each scalar result is NaN or lies in [-2pi, 2pi] (2pi rounded to float);
 //  - the scalar entry gives -1.0 exactly when the solve fails, and the solve
-//    otherwise gives the scalar entry's bits;
+//    otherwise gives the scalar entry's bits; so does the scalar kernel,
+//    called directly where this CPU runs it;
 //  - every array call returns -1 iff an element fails, writes exactly the
 //    elements before the first failure, each bit-identical to the scalar
 //    entry, and leaves that element and every later one untouched
@@ -21,6 +22,7 @@
 #include "dispatch.h"
 #include "float_bits.h"
 #include "solve.h"
+#include "solve_one.h"
 #include "trueanomaly.h"
 
 namespace {
@@ -110,6 +112,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     float result = 0.0f;
     solved[i] = trueanomaly_detail::trueanomaly_solve(in[i], capped, limit, tolerance, &result);
     CHECK(solved[i] ? same(result, scalar[i]) : bits(scalar[i]) == bits(-1.0f), i);
+#if TRUEANOMALY_VECTOR_PATHS
+    if (trueanomaly_detail::path_available(Path::avx2))
+      CHECK(same(trueanomaly_detail::solve_one_avx2(in[i], capped, limit, tolerance), scalar[i]),
+            i);
+#endif
   }
 
   // Counts: all elements, or fewer when the flags ask (exercising tails).

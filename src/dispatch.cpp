@@ -10,12 +10,13 @@
 #include "dispatch.h"
 
 #include "solve.h"
+#include "solve_one.h"
 
 #if TRUEANOMALY_VECTOR_PATHS
 #if !defined(__x86_64__)
 #error "the vector paths are x86-64 code: build them only for x86-64"
 #endif
-#include <xmmintrin.h>
+#include "fp_environment.h"
 
 namespace trueanomaly_detail {
 namespace {
@@ -78,10 +79,15 @@ TRUEANOMALY_RESOLVER_SAFE Path widest_path() {
   return widest;
 }
 
-// The vector paths assume round-to-nearest, no flush-to-zero, no
-// denormals-are-zero and no unmasked exception; anything else goes to the
-// plain path, which follows whatever mode the caller chose.
-bool default_fp_environment() { return (_mm_getcsr() & 0xffc0u) == 0x1f80u; }
+// The scalar entry's solve: the kernel wherever the AVX2 path runs (its
+// flags and requirement are that path's), the plain solve elsewhere.
+TRUEANOMALY_RESOLVER_SAFE Path scalar_kernel_for(Path widest) {
+  return static_cast<int>(widest) >= static_cast<int>(Path::avx2) ? Path::avx2 : Path::plain;
+}
+
+TRUEANOMALY_RESOLVER_SAFE SolveOneFn chosen_solve_one(Path kernel) {
+  return kernel == Path::avx2 ? solve_one_avx2 : solve_one_plain;
+}
 
 // A vector path inside its domain, the plain path outside it.
 template <ConvertFn vector_path>
@@ -180,6 +186,8 @@ bool path_available(Path path) {
 
 Path best_path() { return widest_path(); }
 
+Path scalar_kernel() { return scalar_kernel_for(widest_path()); }
+
 int32_t convert_array(Path path, const float *in, int32_t count, float e, float *out,
                       int32_t max_iterations, int32_t tolerance) {
   return chosen(path)(in, count, e, out, max_iterations, tolerance);
@@ -210,6 +218,13 @@ trueanomaly_detail::ElementsFn trueanomaly_resolve_elements(void) {
   using namespace trueanomaly_detail;
   return chosen_elements(widest_path());
 }
+
+__attribute__((no_sanitize("address", "undefined", "thread"), visibility("hidden")))
+TRUEANOMALY_NO_INSTRUMENTATION
+trueanomaly_detail::SolveOneFn trueanomaly_resolve_solve_one(void) {
+  using namespace trueanomaly_detail;
+  return chosen_solve_one(scalar_kernel_for(widest_path()));
+}
 }
 
 namespace trueanomaly_detail {
@@ -220,6 +235,8 @@ int32_t convert_elements_best(const float *in, const float *eccentricities, int3
                               int32_t count, float *out, int32_t max_iterations,
                               int32_t tolerance, bool keep_going)
     __attribute__((ifunc("trueanomaly_resolve_elements")));
+float solve_one_best(float mean_anomaly, float eccentricity, int32_t max_iterations,
+                     int32_t tolerance) __attribute__((ifunc("trueanomaly_resolve_solve_one")));
 }  // namespace trueanomaly_detail
 
 #else  // no vector paths: the plain path, whatever the CPU
@@ -229,6 +246,13 @@ namespace trueanomaly_detail {
 bool path_available(Path path) { return path == Path::plain; }
 
 Path best_path() { return Path::plain; }
+
+Path scalar_kernel() { return Path::plain; }
+
+float solve_one_best(float mean_anomaly, float eccentricity, int32_t max_iterations,
+                     int32_t tolerance) {
+  return solve_one_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
+}
 
 int32_t convert_array(Path, const float *in, int32_t count, float e, float *out,
                       int32_t max_iterations, int32_t tolerance) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The choice of array path (dispatch.cpp): which paths this CPU runs, and
-// the conversion on a chosen path or on the best one. Internal: tests,
-// fuzzer and benchmark call these to force each path.
+// the conversion on a chosen path or on the best one; and the scalar entry's
+// solve for this CPU. Internal: tests, fuzzer and benchmark call these to
+// force each path.
 #ifndef TRUEANOMALY_DISPATCH_H
 #define TRUEANOMALY_DISPATCH_H
 
@@ -28,6 +29,17 @@ int32_t convert_array(Path path, const float *in, int32_t count, float eccentric
 // loaded (a GNU indirect function on x86-64).
 int32_t convert_array_best(const float *in, int32_t count, float eccentricity, float *out,
                            int32_t max_iterations, int32_t tolerance);
+
+// The scalar entry's solve of one element (solve_one.h), chosen once when
+// the library is loaded (a GNU indirect function on x86-64): the kernel
+// solve_one_avx2 where the AVX2 path is available, solve_one_plain
+// elsewhere.
+float solve_one_best(float mean_anomaly, float eccentricity, int32_t max_iterations,
+                     int32_t tolerance);
+
+// The instruction set of the solve solve_one_best is bound to: Path::avx2
+// for the kernel, Path::plain for the plain solve.
+Path scalar_kernel();
 
 // The Python module's conversion: element i with eccentricities[i * e_step]
 // (e_step 0: one for all, e_step 1: one each; not yet capped), on `path`,

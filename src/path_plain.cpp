@@ -1,10 +1,20 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The plain path: the libm solve, one element at a time, on any CPU and in
-// any floating-point mode. The vector paths hand it what they cannot decide.
+// any floating-point mode. The vector paths and the scalar kernel hand it
+// what they cannot decide.
 #include "paths.h"
 #include "solve.h"
+#include "solve_one.h"
 
 namespace trueanomaly_detail {
+
+float solve_one_plain(float mean_anomaly, float eccentricity, int32_t max_iterations,
+                      int32_t tolerance) {
+  float result;
+  if (!trueanomaly_solve(mean_anomaly, eccentricity, max_iterations, tolerance, &result))
+    return -1.0f;
+  return result;
+}
 
 int32_t convert_array_plain(const float *in, int32_t count, float e, float *out,
                             int32_t max_iterations, int32_t tolerance) {

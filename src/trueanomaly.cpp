@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The two exported entries: cap the eccentricity, check the arguments,
-// run the solve (solve.cpp) once or over the array on the best path
-// (dispatch.cpp). Nothing else in the library is visible outside it.
+// solve one element with the best solve for this CPU or the array on the
+// best path (both chosen at load time, dispatch.cpp). Nothing else in the
+// library is visible outside it.
 #include "trueanomaly.h"
 
 #include "dispatch.h"
@@ -11,13 +12,11 @@ using namespace trueanomaly_detail;
 
 extern "C" float trueanomaly(float mean_anomaly, float eccentricity,
                              int32_t max_iterations, int32_t tolerance) {
-  float result;
-  // One element gains nothing from the vector paths: their approximations
-  // have no shorter latency than libm's, so the scalar entry is the plain solve.
-  if (!trueanomaly_solve(mean_anomaly, cap_eccentricity(eccentricity),
-                         max_iterations, tolerance, &result))
-    return -1.0f;
-  return result;
+  // The kernel solve_one_avx2 on CPUs with AVX2 and FMA (the vector kernels
+  // in a chain shaped for one element's latency, under rounding tests, the
+  // plain solve for what they cannot decide), the plain solve elsewhere:
+  // the same bits either way.
+  return solve_one_best(mean_anomaly, cap_eccentricity(eccentricity), max_iterations, tolerance);
 }
 
 extern "C" int32_t trueanomaly_array(const float *mean_anomalies, int32_t count,

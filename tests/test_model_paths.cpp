@@ -169,4 +169,17 @@ TEST(Dispatch, ChoosesThePathThisMachineShouldGet) {
   std::printf("dispatcher's choice: %s (expected %s)\n", name(best), expected);
 }
 
+// The scalar entry's solve is chosen by the same CPU check: the kernel
+// (compiled with the AVX2 path's flags) wherever the AVX2 path runs.
+TEST(Dispatch, ScalarEntryGetsTheKernelThisMachineShouldGet) {
+  const char* expected = std::getenv("TRUEANOMALY_EXPECT_PATH");
+  const Path kernel = trueanomaly_detail::scalar_kernel();
+  if (!expected || !*expected)
+    GTEST_SKIP() << "TRUEANOMALY_EXPECT_PATH is not set; this CPU's scalar entry runs the "
+                 << name(kernel) << " solve";
+  const char* want = std::string(expected) == "plain" ? "plain" : "avx2";
+  EXPECT_STREQ(name(kernel), want) << "the scalar entry runs the " << name(kernel) << " solve";
+  std::printf("scalar entry's solve: %s (expected %s)\n", name(kernel), want);
+}
+
 }  // namespace

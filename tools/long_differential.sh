@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-3-Clause
 # The long differential run: about 10^9 inputs (or TOTAL) across the two
-# public entries and every array path this CPU can run, in every regime,
-# against the independent model: the tests labelled "differential", with
-# larger counts, two at a time. Builds a Release tree in build-long/ and
-# prints the totals.  tools/long_differential.sh [TOTAL] [SEED]
+# public entries, every array path this CPU can run and the scalar kernel,
+# in every regime, against the independent model: the tests labelled
+# "differential", with larger counts, two at a time. Builds a Release tree in
+# build-long/ and prints the totals.  tools/long_differential.sh [TOTAL] [SEED]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 total=${1:-1000000000}
@@ -13,10 +13,12 @@ dir=${TRUEANOMALY_LONG_BUILD:-$root/build-long}
 cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRUEANOMALY_BUILD_TOOLS=ON >/dev/null
 cmake --build "$dir" -j2 >/dev/null
 
-# Targets: the scalar entry, the array entry, and each available path.
+# Targets: the scalar entry, the array entry, each available path, and the
+# scalar kernel where the AVX2 path (its requirement) is available.
 paths=$("$dir/tools/trueanomaly_list_paths" | grep -c ' available$' || true)
-per_target=$(( total / (2 + paths) ))
-echo "seed $seed; $((2 + paths)) targets (2 entries, $paths paths); $per_target inputs each"
+kernel=$("$dir/tools/trueanomaly_list_paths" | grep -c '^avx2 available$' || true)
+per_target=$(( total / (2 + paths + kernel) ))
+echo "seed $seed; $((2 + paths + kernel)) targets (2 entries, $paths paths, $kernel scalar kernel); $per_target inputs each"
 export TRUEANOMALY_DIFFERENTIAL_SEED=$seed TRUEANOMALY_DIFFERENTIAL_INPUTS=$per_target
 start=$(date +%s)
 status=0
