@@ -5,7 +5,7 @@
 // the pattern is kept (the widening, the products rounded before each
 // subtraction, the roundings to float, the float division and subtraction,
 // the signed limit test, the truncating step test), and only libm's sin,
-// cos and atan2 are replaced, by sincos_lanes (sincos_float_lanes beyond
+// cos and atan2 are replaced, by sincos_lanes (sincos_near_far_lanes beyond
 // 2^22) and atan2_lanes, under the rounding tests of lanes/kepler.h with
 // their slacks (docs/exactness.md). What the tests cannot decide, and any
 // input or caller's MXCSR outside the kernels' domain, is solved again by
@@ -47,10 +47,10 @@ constexpr uint32_t kNearMaxBits = __builtin_bit_cast(uint32_t, static_cast<float
 constexpr uint32_t kEccentricityMaxBits = __builtin_bit_cast(uint32_t, 0.99f);
 
 // sin and cos of lanes of which some may lie beyond kReduceMax (iterates
-// that stray, huge mean anomalies): sincos_float_lanes, which reduces each
-// lane by Cody-Waite or by the far reduction. Rare, so out of line.
+// that stray, huge mean anomalies): sincos_near_far_lanes, which reduces
+// each lane by Cody-Waite or by the far reduction. Rare, so out of line.
 __attribute__((noinline)) void sincos_any(const D4 &x, D4 *s, D4 *c) {
-  sincos_float_lanes<4>(x, s, c);
+  sincos_near_far_lanes<4>(x, s, c);
 }
 
 // sin and cos of `x`, whose lanes are all within kReduceMax when `near`.
