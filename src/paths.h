@@ -59,8 +59,13 @@ constexpr PathInfo kPaths[] = {
 };
 constexpr size_t kPathCount = sizeof kPaths / sizeof kPaths[0];
 
+// Inline functions of this header live in an anonymous namespace: each
+// translation unit, whatever instruction set it is compiled for, keeps its
+// own copy (see solve.h).
+namespace {
 constexpr const PathInfo &path_info(Path p) { return kPaths[static_cast<int>(p)]; }
 constexpr const char *path_name(Path p) { return path_info(p).name; }
+}  // namespace
 
 // The conversion on one path, with the array entry's semantics (index order;
 // the first failing element returns -1 with it and every later output
@@ -112,7 +117,9 @@ TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_DECLARE_ELEMENTS)
 // |e| <= 0.99f keeps the slope 1 - e*cos(E) at 0.0099 or more and the point
 // (sqrt(1-e)*cos(E/2), sqrt(1+e)*sin(E/2)) at least 0.0999 from the origin,
 // which the vector paths' rounding tests rely on. NaN is outside.
+namespace {
 inline bool eccentricity_in_vector_domain(float e) { return e >= -0.99f && e <= 0.99f; }
+}  // namespace
 
 }  // namespace trueanomaly_detail
 

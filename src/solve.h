@@ -10,6 +10,13 @@
 
 namespace trueanomaly_detail {
 
+// The two rules below are inline in every translation unit that includes
+// them, including the vector paths' ones, compiled for wider instruction
+// sets: the anonymous namespace keeps each unit's copy its own, so that an
+// unoptimised build cannot link one unit's AVX copy into code that runs on
+// any CPU.
+namespace {
+
 // Eccentricities above the double nearest 0.99 become the float nearest 0.99.
 // NaN fails the comparison and passes through, as do zero and negative values.
 // No float lies strictly between the two forms of 0.99, so for non-NaN input
@@ -29,6 +36,8 @@ inline bool step_exceeds_tolerance(float step, int32_t tolerance) {
   if (!(magnitude < 2147483648.0f)) return true;
   return static_cast<int32_t>(magnitude) > tolerance;
 }
+
+}  // namespace
 
 // One Newton step of Kepler's equation from estimate E: the new estimate.
 // f and d are evaluated in double, left to right, each product rounded before
