@@ -38,8 +38,13 @@ inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, 
                                        int32_t max_iterations, int32_t tolerance,
                                        bool keep_going) {
   if (max_iterations <= 1) return fail_every_element(count, out, keep_going);
-  if (one_step_rule_applies(e, tolerance))
+  if (one_step_rule_applies(e, tolerance)) {
+    // A short array fills half a block at most: half the groups do.
+    if (K >= 2 && count <= W * K / 2)
+      return convert_blocks<W, (K >= 2 ? K / 2 : 1), true>(in, count, e, out, max_iterations,
+                                                           tolerance, keep_going);
     return convert_blocks<W, K, true>(in, count, e, out, max_iterations, tolerance, keep_going);
+  }
   return convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out, max_iterations,
                                        tolerance, keep_going);
 }

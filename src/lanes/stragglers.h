@@ -211,8 +211,10 @@ TRUEANOMALY_LANES_INLINE void first_step(const float *in, const Source &source,
   }
 }
 
-// One more step for the oldest min(B, queued) stragglers.
-template <int W, int K, class Source>
+// One more step for the oldest min(B, queued) stragglers; with kToTheEnd,
+// steps until every one of them has stopped, without queueing them between
+// steps (the last stragglers of a call).
+template <int W, int K, class Source, bool kToTheEnd = false>
 TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
                                              Stragglers<Source::kPerElement> *q) {
   typedef typename Lanes<W>::d D;
@@ -267,20 +269,27 @@ TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
       orbit[j] = shared;
     }
   }
-  I was_running[K], far = splat<I>(int32_t{0});
+  I was_running[K];
 #pragma GCC unroll 8
-  for (int j = 0; j < K; ++j) {
-    was_running[j] = st[j].running;
-    far |= st[j].running & (abs_lanes(st[j].estimate) > static_cast<float>(kReduceMax));
-  }
-  // One branch for the batch: each variant's groups run side by side.
-  if (__builtin_expect(lane_bits(far) != 0, 0)) {
+  for (int j = 0; j < K; ++j) was_running[j] = st[j].running;
+  bool running;
+  do {
+    I far = splat<I>(int32_t{0});
 #pragma GCC unroll 8
-    for (int j = 0; j < K; ++j) iterate_lanes<W, Reduction::kNearAndFar>(&st[j], orbit[j]);
-  } else {
+    for (int j = 0; j < K; ++j)
+      far |= st[j].running & (abs_lanes(st[j].estimate) > static_cast<float>(kReduceMax));
+    // One branch for the batch: each variant's groups run side by side.
+    if (__builtin_expect(lane_bits(far) != 0, 0)) {
 #pragma GCC unroll 8
-    for (int j = 0; j < K; ++j) iterate_lanes<W>(&st[j], orbit[j]);
-  }
+      for (int j = 0; j < K; ++j) iterate_lanes<W, Reduction::kNearAndFar>(&st[j], orbit[j]);
+    } else {
+#pragma GCC unroll 8
+      for (int j = 0; j < K; ++j) iterate_lanes<W>(&st[j], orbit[j]);
+    }
+    running = false;
+#pragma GCC unroll 8
+    for (int j = 0; j < K; ++j) running |= any_lane(st[j].running);
+  } while (kToTheEnd && running);
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) {
     window_store<W>(st[j], ix[j], lane_bits(was_running[j] & ~st[j].running), window);
@@ -392,7 +401,17 @@ inline int32_t convert_with_stragglers(const float *in, int32_t count, const Sou
     // block to start, the last stragglers step in short batches.
     const int64_t oldest = oldest_straggler(q, next);
     if (oldest - stored < B && oldest < count && starved) {
-      straggler_step<W, K, Source>(shared, window, &q);
+      // As few groups as the batch needs: with only a straggler or two
+      // left (a short array, the end of a long one), each step costs one
+      // group's chain, not a block's.
+      if (q.count() <= W && next == count)
+        straggler_step<W, 1, Source, true>(shared, window, &q);
+      else if (q.count() <= W)
+        straggler_step<W, 1, Source>(shared, window, &q);
+      else if (q.count() <= 2 * W)
+        straggler_step<W, (K < 2 ? K : 2), Source>(shared, window, &q);
+      else
+        straggler_step<W, K, Source>(shared, window, &q);
       continue;
     }
     for (; oldest - stored >= B || (oldest == count && stored < count);) {
