@@ -70,7 +70,8 @@ def plot(fig, context, size, path):
     styles = {"libm_loop": ("k", "o", "-"), "scalar_entry": ("tab:gray", "s", "--"),
               "array_entry": ("tab:red", "D", "-"), "path_plain": ("tab:brown", "v", ":"),
               "path_avx2": ("tab:blue", "^", "-."), "path_avx512": ("tab:green", "P", "-.")}
-    for v, pts in fig.items():
+    for v in [v for v in LABELS if v in fig] + sorted(v for v in fig if v not in LABELS):
+        pts = fig[v]
         es = sorted(pts)
         color, marker, line = styles.get(v, (None, "x", "-"))
         ax.plot(es, [pts[e] for e in es], marker=marker, linestyle=line, color=color,
