@@ -6,6 +6,8 @@
 //                       path and on each vector path forced
 //   scalar_loop         the same pairs through a C loop of the shared
 //                       object's trueanomaly()
+//   libm_loop           the same pairs through the straightforward libm
+//                       solve (libm_loop.cpp), one pair at a time
 // Outputs are compared bit for bit with the scalar loop before timing. After
 // the runs it prints the fastest repetition of each and the ratios.
 #include <benchmark/benchmark.h>
@@ -21,6 +23,7 @@
 #include "dispatch.h"
 #include "elements.h"
 #include "float_bits.h"
+#include "libm_loop.h"
 
 namespace {
 
@@ -94,6 +97,17 @@ void scalar_loop(benchmark::State &state) {
   finish(state);
 }
 
+void libm_loop(benchmark::State &state) {
+  std::vector<float> out(kCount);
+  for (auto _ : state) {
+    for (size_t i = 0; i < out.size(); ++i)
+      if (!bench::libm_solve(g_mean[i], g_ecc[i], kLimit, kTolerance, &out[i])) out[i] = -1.0f;
+    benchmark::ClobberMemory();
+  }
+  check(state, out, g_reference);
+  finish(state);
+}
+
 class Fastest : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run> &runs) override {
@@ -137,6 +151,7 @@ int main(int argc, char **argv) {
                                    info.path, false)
           ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("scalar_loop", scalar_loop)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("libm_loop", libm_loop)->Unit(benchmark::kMillisecond);
 
   std::vector<char *> args(argv, argv + argc);
   std::string reps = "--benchmark_repetitions=5", min_time = "--benchmark_min_time=0.2";
@@ -152,7 +167,7 @@ int main(int argc, char **argv) {
     const auto it = reporter.fastest.find(name);
     return it == reporter.fastest.end() ? -1.0 : it->second;
   };
-  const double each = get("per_element/best"), loop = get("scalar_loop");
+  const double each = get("per_element/best"), loop = get("scalar_loop"), libm = get("libm_loop");
   if (each > 0 && get("one_orbit/e:0.5") > 0)
     printf("per element / one orbit at e = 0.5: %.2fx the cost\n", each / get("one_orbit/e:0.5"));
   if (each > 0 && get("one_orbit/e:0.9") > 0)
@@ -161,6 +176,7 @@ int main(int argc, char **argv) {
   for (const auto &info : trueanomaly_detail::kPaths) {
     const double p = get((std::string("per_element/") + info.name).c_str());
     if (p > 0 && loop > 0) printf("scalar loop / per element on %s: %.1fx\n", info.label, loop / p);
+    if (p > 0 && libm > 0) printf("libm loop / per element on %s: %.1fx\n", info.label, libm / p);
   }
   return g_failed ? 1 : 0;
 }
