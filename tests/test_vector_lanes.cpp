@@ -2,8 +2,8 @@
 // The lane kernels behind the vector paths, in every shape the library uses
 // and the drivers it can choose, against the plain solve. Each shape is
 // compiled with its path's flags (tests/kernels/) and run only where the CPU
-// has that path; each path also runs the next wider path's shape in its own
-// registers, so the AVX-512 shape is checked on AVX2 CPUs too.
+// has that path; each path also runs one group of the next wider path's lanes
+// in its own registers, so AVX-512's width is checked on AVX2 CPUs too.
 #include <gtest/gtest.h>
 
 #include <cfloat>

@@ -96,15 +96,24 @@ __attribute__((always_inline)) inline void sincos_reduced(typename Lanes<W>::d r
 //   Polynomials: < 2^-46.0 (sin) and < 2^-50.2 (cos) on that range, their
 //   evaluation in double < 2^-52. In all, < 2^-45.5 for both.
 template <int W>
-__attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::d x,
-                                                        typename Lanes<W>::d *s,
-                                                        typename Lanes<W>::d *c) {
+__attribute__((always_inline)) inline void reduce_near_lanes(typename Lanes<W>::d x,
+                                                             typename Lanes<W>::d *r,
+                                                             typename Lanes<W>::l *quadrant) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::l L;
   const D t = mul_add(x, splat<D>(kTwoOverPi), splat<D>(kRoundShifter));
   const D k = t - kRoundShifter;
-  const L quadrant = same_bits<L>(t) & 3;  // k mod 4, two's complement in the low bits
-  const D r = mul_add(k, splat<D>(-kPiOver2Lo), mul_add(k, splat<D>(-kPiOver2Hi), x));
+  *quadrant = same_bits<L>(t) & 3;  // k mod 4, two's complement in the low bits
+  *r = mul_add(k, splat<D>(-kPiOver2Lo), mul_add(k, splat<D>(-kPiOver2Hi), x));
+}
+
+template <int W>
+__attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::d x,
+                                                        typename Lanes<W>::d *s,
+                                                        typename Lanes<W>::d *c) {
+  typename Lanes<W>::d r;
+  typename Lanes<W>::l quadrant;
+  reduce_near_lanes<W>(x, &r, &quadrant);
   sincos_reduced<W>(r, quadrant, s, c);
 }
 
@@ -120,15 +129,22 @@ __attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::d x,
 //   In all, < 2^-45.95 < 2^-45.5 for both.
 // Lanes outside the domain give finite, meaningless values (reduce_far.h).
 template <int W>
+__attribute__((always_inline)) inline void reduce_far_to_radians(typename Lanes<W>::d x,
+                                                                 typename Lanes<W>::d *r,
+                                                                 typename Lanes<W>::l *quadrant) {
+  typedef typename Lanes<W>::d D;
+  D y;
+  reduce_far_lanes<W>(x, &y, quadrant);
+  *r = mul_add(y, splat<D>(kPiOver2Hi), y * kPiOver2Lo);
+}
+
+template <int W>
 __attribute__((always_inline)) inline void sincos_far_lanes(typename Lanes<W>::d x,
                                                             typename Lanes<W>::d *s,
                                                             typename Lanes<W>::d *c) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::l L;
-  D y;
-  L quadrant;
-  reduce_far_lanes<W>(x, &y, &quadrant);
-  const D r = mul_add(y, splat<D>(kPiOver2Hi), y * kPiOver2Lo);
+  typename Lanes<W>::d r;
+  typename Lanes<W>::l quadrant;
+  reduce_far_to_radians<W>(x, &r, &quadrant);
   sincos_reduced<W>(r, quadrant, s, c);
 }
 
@@ -136,7 +152,7 @@ __attribute__((always_inline)) inline void sincos_far_lanes(typename Lanes<W>::d
 // kSinCosError: every lane reduced both ways, each taking the Cody-Waite
 // reduction of sincos_lanes where |x| <= kReduceMax and the far one of
 // sincos_far_lanes beyond, then the polynomials once. No branch: its cost
-// is about that of sincos_far_lanes, so callers use it only for groups that
+// is about that of sincos_far_lanes, so callers use it only for batches that
 // need it.
 template <int W>
 __attribute__((always_inline)) inline void sincos_near_far_lanes(typename Lanes<W>::d x,
@@ -144,15 +160,12 @@ __attribute__((always_inline)) inline void sincos_near_far_lanes(typename Lanes<
                                                                  typename Lanes<W>::d *c) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::l L;
-  const D t = mul_add(x, splat<D>(kTwoOverPi), splat<D>(kRoundShifter));
-  const D k = t - kRoundShifter;
-  const D r_near = mul_add(k, splat<D>(-kPiOver2Lo), mul_add(k, splat<D>(-kPiOver2Hi), x));
-  D y;
-  L far_quadrant;
-  reduce_far_lanes<W>(x, &y, &far_quadrant);
-  const D r_far = mul_add(y, splat<D>(kPiOver2Hi), y * kPiOver2Lo);
+  D r_near, r_far;
+  L near_quadrant, far_quadrant;
+  reduce_near_lanes<W>(x, &r_near, &near_quadrant);
+  reduce_far_to_radians<W>(x, &r_far, &far_quadrant);
   const L far = same_bits<D>(same_bits<L>(x) & INT64_MAX) > kReduceMax;
-  sincos_reduced<W>(far ? r_far : r_near, far ? far_quadrant : same_bits<L>(t) & 3, s, c);
+  sincos_reduced<W>(far ? r_far : r_near, far ? far_quadrant : near_quadrant, s, c);
 }
 
 }  // namespace

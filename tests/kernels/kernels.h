@@ -46,9 +46,11 @@ struct Kernels {
   void (*sincos_far)(const double *x, size_t n, double *sin_x, double *cos_x);
   void (*sincos_far_wider)(const double *x, size_t n, double *sin_x, double *cos_x);
   void (*atan2)(const double *y, const double *x, size_t n, double *angle);
-  // The path's own shape, one group of it, each driver forced, and the
-  // next wider path's shape in this path's registers (so that shape is
-  // checked on CPUs without the wider path too).
+  // The path's own shape, one group of it, each driver forced, and one
+  // group of the next wider path's lanes in this path's registers (so that
+  // width is checked on CPUs without the wider path too; one group, as the
+  // groups' logic does not depend on the width, and four groups of it
+  // compiled in halves would double the build's longest compilation).
   const Shape *shapes;
   size_t shape_count;
   // One block of the path's own shape (block_size mean anomalies) solved as

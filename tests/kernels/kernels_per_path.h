@@ -104,8 +104,7 @@ struct ShapesOf {
       {own.lanes, 1, Driver::chosen, &convert_array_lanes<own.lanes, 1>},
       {own.lanes, own.groups, Driver::one_step, &one_step_driver<own.lanes, own.groups>},
       {own.lanes, own.groups, Driver::stragglers, &straggler_driver<own.lanes, own.groups>},
-      {wider.lanes, wider.groups, Driver::chosen,
-       &convert_array_lanes<wider.lanes, wider.groups>},
+      {wider.lanes, 1, Driver::chosen, &convert_array_lanes<wider.lanes, 1>},
   };
   // Without a wider path, the last shape would repeat the first.
   static constexpr size_t count = I + 1 < kPathCount ? 5 : 4;
