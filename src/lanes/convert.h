@@ -40,10 +40,9 @@ inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, 
   if (max_iterations <= 1) return fail_every_element(count, out, keep_going);
   if (one_step_rule_applies(e, tolerance)) {
     // A short array fills half a block at most: half the groups do.
-    if constexpr (K >= 2)
-      if (count <= W * K / 2)
-        return convert_blocks<W, K / 2, true>(in, count, e, out, max_iterations, tolerance,
-                                              keep_going);
+    if (K >= 2 && count <= W * K / 2)
+      return convert_blocks<W, (K >= 2 ? K / 2 : 1), true>(in, count, e, out, max_iterations,
+                                                           tolerance, keep_going);
     return convert_blocks<W, K, true>(in, count, e, out, max_iterations, tolerance, keep_going);
   }
   return convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out, max_iterations,

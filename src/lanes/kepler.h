@@ -299,12 +299,12 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
 }
 
 // One step of every group; true while any lane still runs.
-template <int W, int K, Reduction kReduction = Reduction::kNear, class Orbits>
+template <int W, int K, class Orbits>
 TRUEANOMALY_LANES_INLINE bool step_groups(LaneState<W> *st, const Orbits &orbits) {
   bool running = false;
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) {
-    iterate_lanes<W, kReduction>(&st[j], orbits[j]);
+    iterate_lanes<W>(&st[j], orbits[j]);
     running |= any_lane(st[j].running);
   }
   return running;

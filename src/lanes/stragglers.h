@@ -279,9 +279,16 @@ TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
     for (int j = 0; j < K; ++j)
       far |= st[j].running & (abs_lanes(st[j].estimate) > static_cast<float>(kReduceMax));
     // One branch for the batch: each variant's groups run side by side.
-    running = __builtin_expect(lane_bits(far) != 0, 0)
-                  ? step_groups<W, K, Reduction::kNearAndFar>(st, orbit)
-                  : step_groups<W, K>(st, orbit);
+    if (__builtin_expect(lane_bits(far) != 0, 0)) {
+#pragma GCC unroll 8
+      for (int j = 0; j < K; ++j) iterate_lanes<W, Reduction::kNearAndFar>(&st[j], orbit[j]);
+    } else {
+#pragma GCC unroll 8
+      for (int j = 0; j < K; ++j) iterate_lanes<W>(&st[j], orbit[j]);
+    }
+    running = false;
+#pragma GCC unroll 8
+    for (int j = 0; j < K; ++j) running |= any_lane(st[j].running);
   } while (kToTheEnd && running);
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) {
