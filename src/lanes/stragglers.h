@@ -154,21 +154,23 @@ TRUEANOMALY_LANES_INLINE void queue_running(const LaneState<W> &st, typename Lan
   q->tail += n;
 }
 
-// Writes the outcome of the lanes in `stopped` into the window slots of
-// their elements.
+// Writes the outcome of the lanes in `ran` (those that took the step) into
+// the window slots of their elements; a lane still running writes its
+// estimate, overwritten when it stops. Every lane stores, the others into
+// the spare slot window[kWindow]: a fixed sequence of stores, where a loop
+// over the stopped lanes would mispredict its exit in nearly every group.
 template <int W>
 TRUEANOMALY_LANES_INLINE void window_store(const LaneState<W> &st, typename Lanes<W>::i index,
-                                           uint32_t stopped, float *window) {
-  if (stopped == 0) return;
-  int32_t ix[W];
+                                           typename Lanes<W>::i ran, float *window) {
+  typedef typename Lanes<W>::i I;
+  const I slot = ran ? (index & (kWindow - 1)) : splat<I>(kWindow);
+  int32_t at[W];
   float outcome[W];
-  memcpy(ix, &index, sizeof ix);
+  memcpy(at, &slot, sizeof at);
   const typename Lanes<W>::f v = outcome_code(st.estimate, st.status);
   memcpy(outcome, &v, sizeof outcome);
-  for (; stopped != 0; stopped &= stopped - 1) {
-    const int lane = __builtin_ctz(stopped);
-    window[ix[lane] & (kWindow - 1)] = outcome[lane];
-  }
+#pragma GCC unroll 16
+  for (int lane = 0; lane < W; ++lane) window[at[lane]] = outcome[lane];
 }
 
 // The first step of the n (1..B) elements base .. base + n - 1.
@@ -292,7 +294,7 @@ TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
   } while (kToTheEnd && running);
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) {
-    window_store<W>(st[j], ix[j], lane_bits(was_running[j] & ~st[j].running), window);
+    window_store<W>(st[j], ix[j], was_running[j], window);
     queue_running<W>(st[j], ix[j], e[j], q);
   }
 }
@@ -381,7 +383,7 @@ inline int32_t convert_with_stragglers(const float *in, int32_t count, const Sou
                 "blocks must tile the window");
   Orbit shared = make_orbit(0.0f, max_iterations, tolerance);
   if constexpr (!Source::kPerElement) shared = make_orbit(source.e, max_iterations, tolerance);
-  float window[kWindow];
+  float window[kWindow + 1];  // and a spare slot (window_store)
   Stragglers<Source::kPerElement> q;
   int32_t first_failure = count;
   int64_t next = 0, stored = 0;  // the next element to start, the next to store
