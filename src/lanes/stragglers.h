@@ -122,8 +122,9 @@ TRUEANOMALY_LANES_INLINE LaneOrbit<W> lane_orbit_of(typename Lanes<W>::f e, cons
 template <int W, bool kPerElement>
 TRUEANOMALY_LANES_INLINE void queue_running(const LaneState<W> &st, typename Lanes<W>::i index,
                                             typename Lanes<W>::f e, Stragglers<kPerElement> *q) {
+  // No early return when no lane runs: that branch would mispredict in
+  // many groups, and the stores it saves land in dead slots.
   const uint32_t running = lane_bits(st.running);
-  if (running == 0) return;
   const int32_t slot = static_cast<int32_t>(q->tail & (q->kSize - 1));
   const int n = __builtin_popcount(running);
   if (slot + W <= q->kSize) {
