@@ -418,6 +418,16 @@ inline int32_t convert_with_stragglers(const float *in, int32_t count, const Sou
       continue;
     }
     for (; oldest - stored >= B || (oldest == count && stored < count);) {
+      // Two blocks at once where two have stopped (and lie within one turn
+      // of the window): the conversion is one long chain per group, and
+      // twice the groups side by side keep the CPU busy while each waits.
+      if (oldest - stored >= 2 * B && (stored & (kWindow - 1)) + 2 * B <= kWindow) {
+        if (finish_block<W, 2 * K>(in, source, shared, window, stored, 2 * B, count,
+                                   max_iterations, tolerance, keep_going, out, &first_failure))
+          return first_failure;
+        stored += 2 * B;
+        continue;
+      }
       const int32_t n = count - stored < B ? static_cast<int32_t>(count - stored) : B;
       if (finish_block<W, K>(in, source, shared, window, stored, n, count, max_iterations,
                              tolerance, keep_going, out, &first_failure))
