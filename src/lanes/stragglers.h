@@ -421,7 +421,10 @@ inline int32_t convert_with_stragglers(const float *in, int32_t count, const Sou
       // Two blocks at once where two have stopped (and lie within one turn
       // of the window): the conversion is one long chain per group, and
       // twice the groups side by side keep the CPU busy while each waits.
-      if (oldest - stored >= 2 * B && (stored & (kWindow - 1)) + 2 * B <= kWindow) {
+      // Not in short calls: there the second conversion's code costs more
+      // to fetch than it saves (measured at 100 elements).
+      if (count >= kWindow / 4 && oldest - stored >= 2 * B &&
+          (stored & (kWindow - 1)) + 2 * B <= kWindow) {
         if (finish_block<W, 2 * K>(in, source, shared, window, stored, 2 * B, count,
                                    max_iterations, tolerance, keep_going, out, &first_failure))
           return first_failure;
