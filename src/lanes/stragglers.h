@@ -19,11 +19,12 @@
 //               strays, at e near 0.99) takes both reductions;
 //   finish      once every element of the window's oldest block has
 //               stopped, the block's conversions run in full vectors
-//               (finish_lanes) and the block is stored through
-//               store_solved_block, exactly as the block driver stores: in
-//               index order, undecided elements solved again by the plain
-//               solve, nothing past the first failure unless failures are
-//               kept as NaN.
+//               (finish_lanes; two blocks at once where two have stopped,
+//               in calls of kWindow/4 elements or more) and the block is
+//               stored through store_solved_block, exactly as the block
+//               driver stores: in index order, undecided elements solved
+//               again by the plain solve, nothing past the first failure
+//               unless failures are kept as NaN.
 //
 // Each step of each element is iterate_lanes, as in the block driver, so
 // each element takes exactly the plain solve's steps; which lanes, and in
