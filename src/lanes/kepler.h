@@ -381,18 +381,39 @@ inline int32_t store_block(const BlockResult<B> &r, const float *mean, Eccentric
   return first_failure;
 }
 
+// True when every status of the block is kSolved, read back as the compiler
+// chooses or (kByFours) four at a time. Four at a time, each load lies within
+// one group's store, so the CPU forwards it rather than waiting for the
+// stores to reach the cache: 2-5 % faster in the straggler driver; in the
+// block driver the same change measured 2-3 % slower (the compiler's
+// schedule of the whole block moves), so that one keeps the default.
+typedef int32_t FourStatuses __attribute__((vector_size(16)));
+template <bool kByFours, int B>
+inline bool all_solved(const BlockResult<B> &r) {
+  if constexpr (kByFours) {
+    static_assert(B % 4 == 0, "whole fours");
+    FourStatuses all = splat<FourStatuses>(int32_t{-1});
+    for (int32_t k = 0; k < B; k += 4)
+      all &= lanes_at<FourStatuses>(r.status + k) == int32_t{kSolved};
+    return !any_lane(~all);
+  } else {
+    int32_t all = 1;
+    for (int32_t k = 0; k < B; ++k) all &= r.status[k] == kSolved;
+    return all != 0;
+  }
+}
+
 // Stores a solved block of the call's elements base .. base+n-1 (all B at
 // once when every lane solved, else through store_block) and folds its
 // first failure into the call's *first_failure (count while none); true when
-// the call must stop there.
-template <int B, class EccentricityOf>
+// the call must stop there. kByFours: see all_solved.
+template <int B, bool kByFours = false, class EccentricityOf>
 inline bool store_solved_block(const BlockResult<B> &r, const float *block,
                                EccentricityOf eccentricity_of, int32_t n, int64_t base,
                                int32_t count, int32_t max_iterations, int32_t tolerance,
                                bool keep_going, float *out, int32_t *first_failure) {
-  int32_t all_solved = 1;
-  for (int32_t k = 0; k < B; ++k) all_solved &= r.status[k] == kSolved;
-  if (n == B && all_solved) {
+  const bool every_lane_solved = all_solved<kByFours>(r);
+  if (n == B && every_lane_solved) {
     memcpy(out + base, r.true_anomaly, sizeof r.true_anomaly);
     return false;
   }

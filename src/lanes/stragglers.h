@@ -356,7 +356,7 @@ inline bool finish_block(const float *in, const Source &source, const Orbit &sha
       const I s = outside ? splat<I>(int32_t{kUndecided}) : status[j];
       finish_lanes<W>(estimate[j], s, orbit, r.true_anomaly + j * W, r.status + j * W);
     }
-    return store_solved_block(
+    return store_solved_block<B, true>(
         r, in + base, [&capped](int32_t k) { return capped[k]; }, n, base, count,
         max_iterations, tolerance, keep_going, out, first_failure);
   } else {
@@ -364,7 +364,7 @@ inline bool finish_block(const float *in, const Source &source, const Orbit &sha
     for (int j = 0; j < K; ++j)
       finish_lanes<W>(estimate[j], status[j], shared, r.true_anomaly + j * W, r.status + j * W);
     const float e = source.e;
-    return store_solved_block(
+    return store_solved_block<B, true>(
         r, in + base, [e](int32_t) { return e; }, n, base, count, max_iterations, tolerance,
         keep_going, out, first_failure);
   }
