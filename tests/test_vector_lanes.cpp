@@ -190,6 +190,22 @@ TEST_P(LaneShape, LongStragglersKeepOrder) {
   expect_same_as_plain(*GetParam().shape, in, 0.99f, 30, -1);
 }
 
+// Calls of 512 elements or more convert stopped blocks two at a time: an
+// element that reaches the limit in either block of a pair, or at a pair's
+// edges, must end the call exactly there, however the pairs fall.
+TEST_P(LaneShape, FailureInsideAPairOfBlocksEndsTheCallThere) {
+  const QuickAndSlow &qs = quick_and_slow();
+  for (size_t at : {size_t{0}, size_t{31}, size_t{33}, size_t{63}, size_t{64}, size_t{95},
+                    size_t{1057}, size_t{2047}, size_t{2080}, size_t{2999}}) {
+    SCOPED_TRACE("failure at " + std::to_string(at));
+    std::vector<float> in(3000);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = qs.quick[i % qs.quick.size()];
+    in[at] = qs.slow[at % qs.slow.size()];  // 40 or more steps: fails at 30
+    expect_same_as_plain(*GetParam().shape, in, 0.99f, 30, 0);
+    if (HasFatalFailure()) return;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(PathsAndShapes, LaneShape, ::testing::ValuesIn(every_shape()),
                          [](const auto &info) {
                            return std::string(info.param.kernels->name) + "_" +
