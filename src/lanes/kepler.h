@@ -387,7 +387,7 @@ inline int32_t store_block(const BlockResult<B> &r, const float *mean, Eccentric
 // stores to reach the cache: 2-5 % faster in the straggler driver; in the
 // block driver the same change measured 2-3 % slower (the compiler's
 // schedule of the whole block moves), so that one keeps the default.
-typedef int32_t FourStatuses __attribute__((vector_size(16)));
+typedef Lanes<4>::i FourStatuses;
 template <bool kByFours, int B>
 inline bool all_solved(const BlockResult<B> &r) {
   if constexpr (kByFours) {
