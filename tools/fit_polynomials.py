@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: BSD-3-Clause
 """Fits the polynomials of the vector sin/cos/atan kernels (src/lanes/sincos.h,
-src/lanes/atan2.h) and prints each as the block those headers hold: its
+src/lanes/atan2.h, src/lanes/true_anomaly_offset.h) and prints each as the block those headers hold: its
 domain, its approximation error and its coefficients as hex floats.
 
 The fit is a Chebyshev fit (near-minimax) in z = x^2 done with mpmath at 200
@@ -109,13 +109,26 @@ show(["A(z), z = u^2: atan(u) ~ u + u^3 A(z) on |u| <= tan(pi/8) + 2^-20,",
       "with the coefficients as rounded to double."],
      "kAtanPoly", A, e)
 
+print()
+
+# The offset form's atan (true_anomaly_offset.h): |t| <= 0.45 covers
+# |k-1|/(2*sqrt(k)) < 0.4474 for |e| <= 0.7 with room for t's error.
+T45 = mp.mpf("0.45")
+B = fit(lambda z: (mp.atan(mp.sqrt(z)) / mp.sqrt(z) - 1) / z if z else mp.mpf(-1) / 3, T45 * T45, 7)
+e = max_err(lambda t: t + t ** 3 * horner(B, t * t), mp.atan, -T45, T45)
+show(["B(z), z = t^2: atan(t) ~ t + t^3 B(z) on |t| <= 0.45,",
+      f"|t + t^3 B(t^2) - atan(t)| < 2^{bound_text(e)} (largest on a {GRID}-point grid, rounded up),",
+      "with the coefficients as rounded to double."],
+     "kAtanOffsetPoly", B, e)
+
 
 if CHECK:
     _redirect.__exit__(None, None, None)
     here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "lanes")
-    headers = "".join(open(os.path.join(here, f)).read() for f in ("sincos.h", "atan2.h"))
+    headers = "".join(open(os.path.join(here, f)).read()
+                      for f in ("sincos.h", "atan2.h", "true_anomaly_offset.h"))
     missing = [b for b in _printed.getvalue().split("\n\n") if b.strip() not in headers]
     for block in missing:
         print("src/lanes/ does not hold this block:\n" + block)
-    print(f"{3 - len(missing)} of 3 polynomial blocks match src/lanes/")
+    print(f"{4 - len(missing)} of 4 polynomial blocks match src/lanes/")
     sys.exit(1 if missing else 0)

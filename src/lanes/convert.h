@@ -3,7 +3,7 @@
 //
 // The conversions a vector path offers (paths.h), and which driver runs
 // each: the block driver (kepler.h) where one Newton step is the rule, the
-// refilling driver (refill.h) where the number of steps varies. Which one
+// straggler driver (stragglers.h) where the number of steps varies. Which one
 // runs changes only the speed, never a result.
 #ifndef TRUEANOMALY_LANES_CONVERT_H
 #define TRUEANOMALY_LANES_CONVERT_H
@@ -20,9 +20,12 @@ namespace {
 // most |e| / sqrt(1 - e^2) < 0.99 for |e| <= 0.7: with tolerance >= 0 every
 // element stops after it, but where |M| is in the millions and E's float
 // spacing rounds the step up to 1. Which driver runs changes only the speed,
-// never a result.
+// never a result. The block driver converts by the offset form, proven for
+// the same eccentricities.
+constexpr float kOneStepMaxE = 0.7f;
+static_assert(kOneStepMaxE <= kOffsetFormMaxE, "the block driver converts by the offset form");
 inline bool one_step_rule_applies(float e, int32_t tolerance) {
-  return tolerance >= 0 && e >= -0.7f && e <= 0.7f;
+  return tolerance >= 0 && e >= -kOneStepMaxE && e <= kOneStepMaxE;
 }
 
 // Every element of a call with a limit of 0 or 1 fails after one step.
@@ -41,9 +44,10 @@ inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, 
   if (one_step_rule_applies(e, tolerance)) {
     // A short array fills half a block at most: half the groups do.
     if (K >= 2 && count <= W * K / 2)
-      return convert_blocks<W, (K >= 2 ? K / 2 : 1), true>(in, count, e, out, max_iterations,
+      return convert_blocks<W, (K >= 2 ? K / 2 : 1), true, Conversion::kOffset>(
+          in, count, e, out, max_iterations, tolerance, keep_going);
+    return convert_blocks<W, K, true, Conversion::kOffset>(in, count, e, out, max_iterations,
                                                            tolerance, keep_going);
-    return convert_blocks<W, K, true>(in, count, e, out, max_iterations, tolerance, keep_going);
   }
   return convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out, max_iterations,
                                        tolerance, keep_going);

@@ -26,6 +26,7 @@
 #include "paths.h"
 #include "sincos.h"
 #include "solve.h"
+#include "true_anomaly_offset.h"
 
 namespace trueanomaly_detail {
 namespace {
@@ -65,6 +66,24 @@ static_assert(2.0 * (1.5707963267948966 * kXYSlack / (0.0999999 - kXYSlack) + kA
                      0x1p-49) < kTrueAnomalySlack / 2,
               "true anomaly slack too tight");
 
+// How finish_lanes computes nu:
+//   kAtan2   x and y as the plain solve forms them, then atan2_lanes (any e)
+//   kOffset  true_anomaly_offset_lanes, E plus atan of a small quotient, for
+//            one eccentricity with |e| <= kOffsetFormMaxE (no octant or
+//            quadrant logic: a third fewer operations than kAtan2)
+// For kOffset the same test allows for the offset form's own bound,
+// kOffsetFormError, plus libm's distance from the exact nu: its x and y
+// each within 1.31 * (2^-50 + 2^-52) of exact (cos and sin budgeted 4 ulp,
+// times sqrt(1 +- e) < 1.31, the square roots and products rounded), the
+// exact point at least sqrt(0.3) > 0.547 from the origin, so the angle moves
+// by at most (pi/2) * D / (0.547 - D) with D = dx + dy; libm's atan2 adds 2^-49,
+// and nu doubles both. The branch-cut test below holds as it stands.
+enum class Conversion { kAtan2, kOffset };
+constexpr double kLibmOffsetXY = 2.0 * 1.31 * (0x1p-50 + 0x1p-52);
+static_assert(kOffsetFormError + 2.0 * (1.5707963267948966 * kLibmOffsetXY / (0.547 - kLibmOffsetXY) +
+                                        0x1p-49) < kTrueAnomalySlack / 2,
+              "true anomaly slack too tight for the offset form");
+
 // What the lanes of a group share: the eccentricity and what follows from
 // it, as one double for the whole call (E = double) or one per lane
 // (E = Lanes<W>::d, for calls with an eccentricity per element). The lane
@@ -75,6 +94,7 @@ struct OrbitOf {
   E e;
   E slack;  // kSinCosSlack with e's sign (see iterate_lanes)
   E sqrt_1me, sqrt_1pe;
+  E k_minus_1;  // sqrt_1pe / sqrt_1me - 1, for the offset form (see finish_lanes)
   int32_t max_iterations;
   float step_threshold;  // see step_threshold()
 };
@@ -102,6 +122,7 @@ inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tole
                e >= 0.0 ? kSinCosSlack : -kSinCosSlack,
                __builtin_sqrt(1.0 - e),
                __builtin_sqrt(e + 1.0),
+               __builtin_sqrt(e + 1.0) / __builtin_sqrt(1.0 - e) - 1.0,
                max_iterations,
                step_threshold(tolerance)};
 }
@@ -136,6 +157,7 @@ TRUEANOMALY_LANES_INLINE LaneOrbit<W> make_lane_orbit(typename Lanes<W>::f eccen
   o.e = e;
   o.slack = e >= 0.0 ? splat<D>(kSinCosSlack) : splat<D>(-kSinCosSlack);
   o.sqrt_1me = o.sqrt_1pe = splat<D>(0.0);  // see half_roots
+  o.k_minus_1 = splat<D>(0.0);               // the offset form is for one eccentricity
   o.max_iterations = max_iterations;
   o.step_threshold = threshold;
   return o;
@@ -265,9 +287,10 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
 }
 
 // nu = 2*atan2(sqrt(e+1)*sin(E/2), sqrt(1-e)*cos(E/2)) of the lanes whose
-// status is kSolved, its value tested for rounding the same way; other lanes
-// keep their status, and their true_anomaly is not to be used.
-template <int W, class O>
+// status is kSolved, by kConversion, its value tested for rounding the same
+// way; other lanes keep their status, and their true_anomaly is not to be
+// used.
+template <int W, Conversion kConversion = Conversion::kAtan2, class O>
 TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
                                           typename Lanes<W>::i status_in, const O &orbit,
                                           float *true_anomaly, int32_t *status_out) {
@@ -276,13 +299,18 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
   typedef typename Lanes<W>::i I;
   const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
   const I half_ok = abs_lanes(estimate) <= reduce_max;  // false for NaN
-  const D half = widen<D>(half_ok ? estimate : splat<F>(0.0f)) / 2.0;
+  const D E = widen<D>(half_ok ? estimate : splat<F>(0.0f));
   D s, c;
-  sincos_lanes<W>(half, &s, &c);
-  typename std::remove_const<decltype(orbit.e)>::type sqrt_1me, sqrt_1pe;  // double or D
-  half_roots(orbit, &sqrt_1me, &sqrt_1pe);
-  const D xs = sqrt_1me * c, ys = sqrt_1pe * s;
-  const D nu = 2.0 * atan2_lanes<W>(ys, xs);
+  sincos_lanes<W>(E / 2.0, &s, &c);
+  D nu;
+  if constexpr (kConversion == Conversion::kOffset) {
+    nu = true_anomaly_offset_lanes<W>(E, s, c, orbit.k_minus_1);
+  } else {
+    typename std::remove_const<decltype(orbit.e)>::type sqrt_1me, sqrt_1pe;  // double or D
+    half_roots(orbit, &sqrt_1me, &sqrt_1pe);
+    const D xs = sqrt_1me * c, ys = sqrt_1pe * s;
+    nu = 2.0 * atan2_lanes<W>(ys, xs);
+  }
   const F nu_lo = narrow<F>(nu - kTrueAnomalySlack);
   const F nu_hi = narrow<F>(nu + kTrueAnomalySlack);
   // Near the negative x axis libm's point could sit on the other side of
@@ -338,7 +366,11 @@ __attribute__((noinline)) void step_on(LaneState<W> *st, const Orbits &orbits) {
 // block then needs no loop, and the compiler keeps less state alive across
 // it (about 8 % faster at e <= 0.5, 4 % slower at e = 0.9 where nearly every
 // block takes two steps).
-template <int W, int K, bool kOneStepRule, class Orbits>
+//
+// kConversion: see finish_lanes (kOffset only for one eccentricity within
+// kOffsetFormMaxE).
+template <int W, int K, bool kOneStepRule, Conversion kConversion = Conversion::kAtan2,
+          class Orbits>
 TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orbits &orbits,
                                           BlockResult<W * K> *out) {
   LaneState<W> st[K];
@@ -351,8 +383,8 @@ TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orb
   }
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j)
-    finish_lanes<W>(st[j].estimate, st[j].status, orbits[j], out->true_anomaly + j * W,
-                    out->status + j * W);
+    finish_lanes<W, kConversion>(st[j].estimate, st[j].status, orbits[j],
+                                 out->true_anomaly + j * W, out->status + j * W);
 }
 
 // Stores the first n results of a solved block in index order; undecided
@@ -437,11 +469,11 @@ inline void load_block(const float *from, int64_t base, int32_t n, float (&block
 }
 
 // The array conversion on blocks of K groups of W lanes, one eccentricity
-// (capped, within eccentricity_in_vector_domain). Blocks are solved ahead
-// of the stores, but outputs are written strictly in index order (see
-// store_block). Returns the index of the first element that reached the
-// limit, or count.
-template <int W, int K, bool kOneStepRule>
+// (capped, within eccentricity_in_vector_domain, and within kOffsetFormMaxE
+// for kConversion == kOffset). Blocks are solved ahead of the stores, but
+// outputs are written strictly in index order (see store_block). Returns the
+// index of the first element that reached the limit, or count.
+template <int W, int K, bool kOneStepRule, Conversion kConversion>
 inline int32_t convert_blocks(const float *in, int32_t count, float e, float *out,
                               int32_t max_iterations, int32_t tolerance, bool keep_going) {
   const Orbit orbit = make_orbit(e, max_iterations, tolerance);
@@ -453,7 +485,7 @@ inline int32_t convert_blocks(const float *in, int32_t count, float e, float *ou
     float block[B];
     load_block(in, base, n, block);
     BlockResult<B> r;
-    solve_lanes<W, K, kOneStepRule>(block, SameOrbit{orbit}, &r);
+    solve_lanes<W, K, kOneStepRule, kConversion>(block, SameOrbit{orbit}, &r);
     if (store_solved_block(
             r, block, [e](int32_t) { return e; }, n, base, count, max_iterations, tolerance,
             keep_going, out, &first_failure))

@@ -63,9 +63,14 @@ template <int W, int K>
 int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
                         int32_t max_iterations, int32_t tolerance) {
   if (max_iterations <= 1) return -1;
-  return convert_blocks<W, K, true>(in, count, e, out, max_iterations, tolerance, false) == count
-             ? 0
-             : -1;
+  // Forced for any e: the offset form where it is proven, atan2 elsewhere.
+  const int32_t done =
+      e >= -kOffsetFormMaxE && e <= kOffsetFormMaxE
+          ? convert_blocks<W, K, true, Conversion::kOffset>(in, count, e, out, max_iterations,
+                                                           tolerance, false)
+          : convert_blocks<W, K, true, Conversion::kAtan2>(in, count, e, out, max_iterations,
+                                                          tolerance, false);
+  return done == count ? 0 : -1;
 }
 
 template <int W, int K>
@@ -88,7 +93,7 @@ void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations
   const Orbit orbit = make_orbit(e, max_iterations, tolerance);
   BlockResult<W * K> r;
   if (one_step_rule_applies(e, tolerance))
-    solve_lanes<W, K, true>(mean_anomalies, SameOrbit{orbit}, &r);
+    solve_lanes<W, K, true, Conversion::kOffset>(mean_anomalies, SameOrbit{orbit}, &r);
   else
     solve_lanes<W, K, false>(mean_anomalies, SameOrbit{orbit}, &r);
   memcpy(status, r.status, sizeof r.status);

@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// Per instruction set (see lanes.h).
+//
+// true_anomaly_offset_lanes: nu = 2*atan2(sqrt(1+e)*sin(E/2), sqrt(1-e)*cos(E/2))
+// of W lanes for one eccentricity |e| <= 0.7, written as E plus an offset:
+// with h = E/2, s = sin h, c = cos h and k = sqrt((1+e)/(1-e)),
+// tan(nu/2) = k*tan(h), so nu/2 - h = atan(t) with
+//   t = (k-1)*s*c / (c^2 + k*s^2) = (k-1)*s*c / (1 + (k-1)*s^2),
+// and |t| <= |k-1| / (2*sqrt(k)) < 0.4474 for |e| <= 0.7: one short
+// polynomial, no octant reduction and no quadrant logic (atan2_lanes needs
+// both, for any point). E is brought into [-2*pi, 2*pi] by whole turns of
+// nu, 4*pi, first. Within kOffsetFormError of the exact nu of E (derivation
+// below); used, like atan2_lanes, only under finish_lanes's rounding test.
+#ifndef TRUEANOMALY_LANES_TRUE_ANOMALY_OFFSET_H
+#define TRUEANOMALY_LANES_TRUE_ANOMALY_OFFSET_H
+
+#include "lanes.h"
+#include "sincos.h"
+
+namespace trueanomaly_detail {
+namespace {
+
+// The eccentricities the offset form is proven for: |e| <= kOffsetFormMaxE.
+constexpr float kOffsetFormMaxE = 0.7f;
+
+// Bound on |nu - exact nu| for |E| <= 2^23, |e| <= kOffsetFormMaxE, s and c
+// within kSinCosError of sin(E/2), cos(E/2) (derivation below).
+constexpr double kOffsetFormError = 0x1p-40;
+
+// 4*pi = kFourPiHi + kFourPiLo + tail: 8 times sincos.h's two parts of pi/2
+// (scaling by 8 is exact), so kFourPiHi has 31 significant bits and is a
+// multiple of 2^-27, and |tail| < 8 * 2^-87.8.
+constexpr double kFourPiHi = 8.0 * kPiOver2Hi;
+constexpr double kFourPiLo = 8.0 * kPiOver2Lo;
+constexpr double kOneOverFourPi = 0x1.45f306dc9c883p-4;  // 1/(4*pi) rounded to double
+
+// B(z), z = t^2: atan(t) ~ t + t^3 B(z) on |t| <= 0.45,
+// |t + t^3 B(t^2) - atan(t)| < 2^-42.3 (largest on a 20001-point grid, rounded up),
+// with the coefficients as rounded to double.
+// Printed by tools/fit_polynomials.py (mpmath, a Chebyshev fit at 200 bits).
+constexpr double kAtanOffsetPoly[8] = {
+    -0x1.555555554b432p-2, // z^0  -0.3333333333310434
+    0x1.99999967cb7aep-3,  // z^1  0.19999999855047917
+    -0x1.249234d225d97p-3, // z^2  -0.14285699144668904
+    0x1.c716155dc888bp-4,  // z^3  0.11110504480578436
+    -0x1.73debc1457719p-4, // z^4  -0.0907885882238272
+    0x1.35ab22fb08060p-4,  // z^5  0.07560266174596242
+    -0x1.de7402df3ffeap-5, // z^6  -0.058404927834999246
+    0x1.e9ae37560a436p-6,  // z^7  0.029887727774767302
+};
+
+// Derivation of kOffsetFormError. Exact values carry _x.
+//   Turns: m = round(E*kOneOverFourPi) (|m| < 2^20 for |E| <= 2^23).
+//   E - m*kFourPiHi is exact, fused or not: with m = 0 it is E; otherwise
+//   |E| > 6 is a float, a multiple of 2^-21, m*kFourPiHi is exact (31 + 20
+//   bits) and a multiple of 2^-27, and their difference, below 8 in
+//   magnitude, fits in 30 bits. Then - m*kFourPiLo: the tail m * 2^-84.8
+//   and one rounding (or two, unfused) below 8: |w - (E - 4*pi*m)| < 2^-50.9.
+//   Whatever m is, E - 4*pi*m is nu's angle modulo 4*pi; the lift
+//   g(h) = h + atan(t(h)) is increasing with g(+-pi) = +-pi, so where
+//   |w/2| <= pi, nu_x = w_x + 2*atan(t_x) exactly, and where |w/2| > pi (m
+//   rounded the other way at a half turn) |nu| >= 2*pi, which finish_lanes
+//   never decides.
+//   t: with K = k - 1 in [-0.58, 1.39] and D = 1 + K*s^2 >= 0.42,
+//   |dt/ds| = |K*c*(1 - K*s^2)| / D^2 <= 5.2 and |dt/dc| = |K*s| / D <= 1.39,
+//   so s and c within kSinCosError move t by < 6.6 * 2^-45.5 = 2^-42.78;
+//   K itself (the quotient of two correctly rounded square roots of 1 +- e,
+//   each rounded, less 1) within 2^-49.7, |dt/dK| = |s*c| / D^2 < 2.84:
+//   < 2^-48.2; t's own five roundings
+//   (relative 12 * 2^-53 at most, |t| < 0.45): < 2^-50.6. In all
+//   |t - t_x| < 2^-42.6, so |t| < 0.4474 + 2^-42 stays in the polynomial's
+//   range, and atan's slope is at most 1.
+//   Polynomial < 2^-42.3, its evaluation < 2^-53 (t^3 B(z) < 0.031).
+//   So |a - atan(t_x)| < 2^-42.6 + 2^-42.3 + 2^-53 < 2^-41.43, and
+//   nu = w + 2*a, rounded once below 8 (< 2^-51): |nu - nu_x| < 2^-40.43
+//   + 2^-50.9 + 2^-51 < 2^-40.
+// The same sum, each term rounded up: 2^-42.6 < 1.51e-13, 2^-42.3 < 1.85e-13,
+// 2^-50.9 < 4.8e-16.
+static_assert(2.0 * (1.51e-13 + 1.85e-13 + 0x1p-53) + 4.8e-16 + 0x1p-51 < kOffsetFormError,
+              "offset form bound");
+
+template <class D>
+__attribute__((always_inline)) inline D poly7(D z, const double (&c)[8]) {
+  const D z2 = z * z, z4 = z2 * z2;
+  const D p01 = mul_add(z, splat<D>(c[1]), splat<D>(c[0]));
+  const D p23 = mul_add(z, splat<D>(c[3]), splat<D>(c[2]));
+  const D p45 = mul_add(z, splat<D>(c[5]), splat<D>(c[4]));
+  const D p67 = mul_add(z, splat<D>(c[7]), splat<D>(c[6]));
+  return mul_add(z4, mul_add(z2, p67, p45), mul_add(z2, p23, p01));
+}
+
+// nu of E (doubles that hold floats, |E| <= 2^23) from s and c, sin and cos
+// of E/2 within kSinCosError, and k_minus_1 = sqrt(1+e)/sqrt(1-e) - 1 of the
+// eccentricity (|e| <= kOffsetFormMaxE).
+template <int W>
+__attribute__((always_inline)) inline typename Lanes<W>::d true_anomaly_offset_lanes(
+    typename Lanes<W>::d E, typename Lanes<W>::d s, typename Lanes<W>::d c, double k_minus_1) {
+  typedef typename Lanes<W>::d D;
+  const D t = (s * c) * k_minus_1 / mul_add(s * s, splat<D>(k_minus_1), splat<D>(1.0));
+  const D z = t * t;
+  const D a = mul_add(t * z, poly7(z, kAtanOffsetPoly), t);  // atan(t)
+  const D m = mul_add(E, splat<D>(kOneOverFourPi), splat<D>(kRoundShifter)) - kRoundShifter;
+  const D w = mul_add(m, splat<D>(-kFourPiLo), mul_add(m, splat<D>(-kFourPiHi), E));
+  return mul_add(splat<D>(2.0), a, w);
+}
+
+}  // namespace
+}  // namespace trueanomaly_detail
+
+#endif  // TRUEANOMALY_LANES_TRUE_ANOMALY_OFFSET_H
