@@ -214,7 +214,7 @@ INSTANTIATE_TEST_SUITE_P(PathsAndShapes, LaneShape, ::testing::ValuesIn(every_sh
 // Off x86-64 no shape is compiled.
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(LaneShape);
 
-class FarSinCos : public ::testing::TestWithParam<const lane_kernels::Kernels *> {
+class LaneKernel : public ::testing::TestWithParam<const lane_kernels::Kernels *> {
  protected:
   void SetUp() override {
     if (!lane_kernels::runnable(*GetParam()))
@@ -230,7 +230,7 @@ class FarSinCos : public ::testing::TestWithParam<const lane_kernels::Kernels *>
 // registers bit for bit the same.
 // The every-float check (kernels.sincos_every_float) covers every input;
 // this one runs with the fast tests.
-TEST_P(FarSinCos, EveryExponentMatchesLibmWhateverTheNeighbouringLanesHold) {
+TEST_P(LaneKernel, EveryExponentMatchesLibmWhateverTheNeighbouringLanesHold) {
   const lane_kernels::Kernels &k = *GetParam();
   const double allowed = kSinCosError + 0x1p-50;
   std::mt19937_64 rng(2022);
@@ -277,9 +277,59 @@ TEST_P(FarSinCos, EveryExponentMatchesLibmWhateverTheNeighbouringLanesHold) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, FarSinCos, ::testing::ValuesIn(lane_kernels::compiled()),
+INSTANTIATE_TEST_SUITE_P(Paths, LaneKernel, ::testing::ValuesIn(lane_kernels::compiled()),
                          [](const auto &info) { return std::string(info.param->name); });
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FarSinCos);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(LaneKernel);
+
+// The block driver's conversion (true_anomaly_offset_lanes) against nu in
+// long double (64-bit significand, far inside the bound), for eccentricities
+// across |e| <= 0.7f (0, -0, the ends, tiny ones) and E within one turn,
+// far out to 2^23, and beside every cut at (2j+1)*2*pi where nu wraps:
+// within kOffsetFormError wherever finish_lanes could decide, and decidable
+// wherever nu is clearly off the cut.
+TEST_P(LaneKernel, OffsetFormIsWithinItsBoundOfTheTrueAnomaly) {
+  const lane_kernels::Kernels &k = *GetParam();
+  std::mt19937_64 rng(2026);
+  std::uniform_real_distribution<float> any_e(-kOffsetFormMaxE, kOffsetFormMaxE);
+  std::vector<float> eccentricities = {0.0f, -0.0f, kOffsetFormMaxE, -kOffsetFormMaxE,
+                                       std::nextafter(kOffsetFormMaxE, 0.0f), 1e-30f, -1e-30f,
+                                       0.1f, 0.5f, -0.5f};
+  for (int i = 0; i < 24; ++i) eccentricities.push_back(any_e(rng));
+  std::vector<float> E = {0.0f, -0.0f, 0x1p-149f, 0x1p23f, -0x1p23f};
+  std::uniform_real_distribution<float> one_turn(-12.6f, 12.6f);
+  for (int i = 0; i < 3000; ++i) E.push_back(one_turn(rng));
+  for (int i = 0; i < 1000; ++i) {  // uniform in bit pattern up to 2^23
+    const float x = float_from_bits(static_cast<uint32_t>(rng() % 0x4b000001u));
+    E.push_back(i % 2 ? x : -x);
+  }
+  for (double j : {-4.0, -3.0, -2.0, -1.0, 0.0, 1.0, 2.0, 3.0, 333332.0, -333333.0}) {
+    float at = static_cast<float>((2.0 * j + 1.0) * 6.283185307179586);
+    for (int n = 0; n < 8; ++n) at = std::nextafter(at, -INFINITY);
+    for (int n = 0; n < 17; ++n, at = std::nextafter(at, INFINITY)) E.push_back(at);
+  }
+
+  std::vector<double> nu(E.size());
+  double worst = 0.0;
+  for (float e : eccentricities) {
+    k.offset_form(E.data(), E.size(), e, nu.data());
+    const long double root_1pe = sqrtl(1.0L + e), root_1me = sqrtl(1.0L - e);
+    for (size_t i = 0; i < E.size(); ++i) {
+      const long double h = static_cast<long double>(E[i]) / 2;
+      const long double exact = 2 * atan2l(root_1pe * sinl(h), root_1me * cosl(h));
+      const bool decidable = std::fabs(static_cast<float>(nu[i] - kTrueAnomalySlack)) < 6.2831845f;
+      if (fabsl(exact) < 6.2831L) {
+        ASSERT_TRUE(decidable) << "E=" << E[i] << " e=" << e << ": " << nu[i] << ", exact "
+                               << static_cast<double>(exact);
+      }
+      if (!decidable) continue;
+      const double error = static_cast<double>(fabsl(nu[i] - exact));
+      worst = std::fmax(worst, error);
+      ASSERT_LE(error, kOffsetFormError) << "E=" << E[i] << " e=" << e << ": " << nu[i]
+                                         << ", exact " << static_cast<double>(exact);
+    }
+  }
+  RecordProperty("largest_error_log2", std::to_string(std::log2(worst)));
+}
 
 // The lanes test steps with one float comparison against a per-call
 // threshold; it must agree with the plain solve's integer test everywhere,

@@ -46,6 +46,10 @@ struct Kernels {
   void (*sincos_far)(const double *x, size_t n, double *sin_x, double *cos_x);
   void (*sincos_far_wider)(const double *x, size_t n, double *sin_x, double *cos_x);
   void (*atan2)(const double *y, const double *x, size_t n, double *angle);
+  // The block driver's conversion, true_anomaly_offset_lanes, over n floats
+  // E with one eccentricity (|e| <= kOffsetFormMaxE): nu before rounding, from
+  // sin and cos of E/2 by sincos_lanes, as finish_lanes forms it.
+  void (*offset_form)(const float *E, size_t n, float e, double *nu);
   // The path's own shape, one group of it, each driver forced, and one
   // group of the next wider path's lanes in this path's registers (so that
   // width is checked on CPUs without the wider path too; one group, as the

@@ -59,6 +59,23 @@ void atan2_array(const double *y, const double *x, size_t n, double *angle) {
   }
 }
 
+template <int W>
+void offset_form_array(const float *E, size_t n, float e, double *nu) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::f F;
+  const Orbit orbit = make_orbit(e, 2, 0);
+  for (size_t i = 0; i < n; i += W) {
+    const size_t m = n - i < W ? n - i : W;
+    F v = splat<F>(0.0f);
+    memcpy(&v, E + i, m * sizeof(float));
+    const D x = widen<D>(v);
+    D s, c;
+    sincos_lanes<W>(x / 2.0, &s, &c);
+    const D a = true_anomaly_offset_lanes<W>(x, s, c, orbit.k_minus_1);
+    memcpy(nu + i, &a, m * sizeof(double));
+  }
+}
+
 template <int W, int K>
 int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
                         int32_t max_iterations, int32_t tolerance) {
@@ -130,6 +147,7 @@ struct ShapesOf {
       &sincos_array<Shapes_##path_name::own.lanes, FarKernel>,                             \
       &sincos_array<Shapes_##path_name::wider.lanes, FarKernel>,                           \
       &atan2_array<Shapes_##path_name::own.lanes>,                                         \
+      &offset_form_array<Shapes_##path_name::own.lanes>,                                   \
       Shapes_##path_name::own_shapes,                                                      \
       Shapes_##path_name::count,                                                           \
       Shapes_##path_name::own.lanes * Shapes_##path_name::own.groups,                      \
