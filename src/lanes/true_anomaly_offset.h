@@ -89,6 +89,17 @@ __attribute__((always_inline)) inline D poly7(D z, const double (&c)[8]) {
   return mul_add(z4, mul_add(z2, p67, p45), mul_add(z2, p23, p01));
 }
 
+// E - 4*pi*m, m = round(E/(4*pi)), for doubles that hold floats with
+// |E| <= 2^23: within 2^-50.9 of it, and within [-2*pi, 2*pi] but where E is
+// within a few ulp of a cut (2*j+1)*2*pi (derivation below).
+template <int W>
+__attribute__((always_inline)) inline typename Lanes<W>::d offset_turns_lanes(
+    typename Lanes<W>::d E) {
+  typedef typename Lanes<W>::d D;
+  const D m = mul_add(E, splat<D>(kOneOverFourPi), splat<D>(kRoundShifter)) - kRoundShifter;
+  return mul_add(m, splat<D>(-kFourPiLo), mul_add(m, splat<D>(-kFourPiHi), E));
+}
+
 // nu of E (doubles that hold floats, |E| <= 2^23) from s and c, sin and cos
 // of E/2 within kSinCosError, and k_minus_1 = sqrt(1+e)/sqrt(1-e) - 1 of the
 // eccentricity (|e| <= kOffsetFormMaxE).
@@ -99,9 +110,7 @@ __attribute__((always_inline)) inline typename Lanes<W>::d true_anomaly_offset_l
   const D t = (s * c) * k_minus_1 / mul_add(s * s, splat<D>(k_minus_1), splat<D>(1.0));
   const D z = t * t;
   const D a = mul_add(t * z, poly7(z, kAtanOffsetPoly), t);  // atan(t)
-  const D m = mul_add(E, splat<D>(kOneOverFourPi), splat<D>(kRoundShifter)) - kRoundShifter;
-  const D w = mul_add(m, splat<D>(-kFourPiLo), mul_add(m, splat<D>(-kFourPiHi), E));
-  return mul_add(splat<D>(2.0), a, w);
+  return mul_add(splat<D>(2.0), a, offset_turns_lanes<W>(E));
 }
 
 }  // namespace

@@ -50,6 +50,8 @@ struct Kernels {
   // E with one eccentricity (|e| <= kOffsetFormMaxE): nu before rounding, from
   // sin and cos of E/2 by sincos_lanes, as finish_lanes forms it.
   void (*offset_form)(const float *E, size_t n, float e, double *nu);
+  // Its whole turns, offset_turns_lanes: E - 4*pi*round(E/(4*pi)) of n floats.
+  void (*offset_turns)(const float *E, size_t n, double *w);
   // The path's own shape, one group of it, each driver forced, and one
   // group of the next wider path's lanes in this path's registers (so that
   // width is checked on CPUs without the wider path too; one group, as the

@@ -76,6 +76,19 @@ void offset_form_array(const float *E, size_t n, float e, double *nu) {
   }
 }
 
+template <int W>
+void offset_turns_array(const float *E, size_t n, double *w) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::f F;
+  for (size_t i = 0; i < n; i += W) {
+    const size_t m = n - i < W ? n - i : W;
+    F v = splat<F>(0.0f);
+    memcpy(&v, E + i, m * sizeof(float));
+    const D turned = offset_turns_lanes<W>(widen<D>(v));
+    memcpy(w + i, &turned, m * sizeof(double));
+  }
+}
+
 template <int W, int K>
 int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
                         int32_t max_iterations, int32_t tolerance) {
@@ -148,6 +161,7 @@ struct ShapesOf {
       &sincos_array<Shapes_##path_name::wider.lanes, FarKernel>,                           \
       &atan2_array<Shapes_##path_name::own.lanes>,                                         \
       &offset_form_array<Shapes_##path_name::own.lanes>,                                   \
+      &offset_turns_array<Shapes_##path_name::own.lanes>,                                  \
       Shapes_##path_name::own_shapes,                                                      \
       Shapes_##path_name::count,                                                           \
       Shapes_##path_name::own.lanes * Shapes_##path_name::own.groups,                      \
