@@ -145,6 +145,27 @@ __attribute__((always_inline)) inline F narrow(D x) {
   return __builtin_convertvector(x, F);
 }
 
+// Lane by lane, a where the sign bit of `by` is set and b elsewhere (no
+// other bit of `by` counts), so a quadrant's bits shifted to the top select
+// directly. GCC 12 may still put a comparison before AVX2's blend; an asm
+// statement that kept it out measured 5 % slower (the schedule moves).
+template <class D, class L>
+__attribute__((always_inline)) inline D select_by_sign_bit(L by, D a, D b) {
+#if defined(__AVX512F__)
+  if constexpr (sizeof(D) == sizeof(__m512d))
+    return same_bits<D>(_mm512_mask_blend_pd(
+        _mm512_test_epi64_mask(same_bits<__m512i>(by), _mm512_set1_epi64(INT64_MIN)),
+        same_bits<__m512d>(b), same_bits<__m512d>(a)));
+#endif
+#if defined(__AVX__)
+  if constexpr (sizeof(D) == sizeof(__m256d))
+    return same_bits<D>(
+        _mm256_blendv_pd(same_bits<__m256d>(b), same_bits<__m256d>(a), same_bits<__m256d>(by)));
+#endif
+  typedef int64_t L64 __attribute__((vector_size(sizeof(D))));
+  return same_bits<L64>(by) < 0 ? a : b;
+}
+
 // Bit k set where lane k of a mask (all ones or zero per lane) is set.
 template <class I>
 __attribute__((always_inline)) inline uint32_t lane_bits(I mask) {

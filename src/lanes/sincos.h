@@ -64,26 +64,30 @@ constexpr double kCosPoly[5] = {
 };
 
 // sin and cos of x = r + quadrant*pi/2 (modulo 2*pi) from r, |r| <= pi/4 + 2^-20,
-// and quadrant, whose low two bits count: the polynomials, evaluated in
-// double with an error below 2^-52, and the quadrant's swap and signs (exact).
+// and quadrant, whose low two bits count (the others may hold anything): the
+// polynomials, evaluated in double with an error below 2^-52, and the
+// quadrant's swap and signs (exact).
 template <int W>
 __attribute__((always_inline)) inline void sincos_reduced(typename Lanes<W>::d r,
                                                           typename Lanes<W>::l quadrant,
                                                           typename Lanes<W>::d *s,
                                                           typename Lanes<W>::d *c) {
   typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::l L;
   const D z = r * r, z2 = z * z;
   const D ps = poly4(z, z2, kSinPoly);
   const D pc = poly4(z, z2, kCosPoly);
   const D sin_r = mul_add(r * z, ps, r);
   const D cos_r = mul_add(z2, pc, 1.0 - 0.5 * z);
-  // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q], cos x = (cos r, -sin r, -cos r, sin r)[q].
-  const L swap = -(quadrant & 1);  // all ones or zero
-  const L s_sign = (quadrant & 2) << 62;
-  const L c_sign = ((quadrant + 1) & 2) << 62;
-  *s = same_bits<D>(same_bits<L>(swap ? cos_r : sin_r) ^ s_sign);
-  *c = same_bits<D>(same_bits<L>(swap ? sin_r : cos_r) ^ c_sign);
+  // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q], cos x = (cos r, -sin r, -cos r, sin r)[q]:
+  // swap where bit 0 is set, sin's sign is bit 1, cos's is bit 1 xor bit 0.
+  // Shifted to the sign bit, the two bits serve as they are.
+  typedef typename Lanes<W>::u U;
+  const U q = same_bits<U>(quadrant);
+  const U swap = q << 63;
+  const U s_sign = (q << 62) & (U{} + (uint64_t{1} << 63));
+  const U c_sign = s_sign ^ swap;
+  *s = same_bits<D>(same_bits<U>(select_by_sign_bit(swap, cos_r, sin_r)) ^ s_sign);
+  *c = same_bits<D>(same_bits<U>(select_by_sign_bit(swap, sin_r, cos_r)) ^ c_sign);
 }
 
 // Derivation of kSinCosError.
@@ -103,7 +107,7 @@ __attribute__((always_inline)) inline void reduce_near_lanes(typename Lanes<W>::
   typedef typename Lanes<W>::l L;
   const D t = mul_add(x, splat<D>(kTwoOverPi), splat<D>(kRoundShifter));
   const D k = t - kRoundShifter;
-  *quadrant = same_bits<L>(t) & 3;  // k mod 4, two's complement in the low bits
+  *quadrant = same_bits<L>(t);  // k mod 4 in the low two bits (two's complement)
   *r = mul_add(k, splat<D>(-kPiOver2Lo), mul_add(k, splat<D>(-kPiOver2Hi), x));
 }
 
