@@ -43,6 +43,13 @@ enum LaneStatus : int32_t { kRunning = 0, kSolved = 1, kFailed = 2, kUndecided =
 // hold an estimate beyond kReduceMax (at e near 0.99).
 enum class Reduction { kNear, kNearAndFar };
 
+// How iterate_lanes decides a lane's new estimate (see there):
+//   kOnEstimate  both ends of the new estimate, two divisions (any step)
+//   kOnFAndD     f and d themselves, one division: for first steps, where
+//                f = -e*sin(M) is rarely near zero; near convergence f
+//                cancels and its own rounding is often undecided
+enum class StepTest { kOnEstimate, kOnFAndD };
+
 // Largest gap between our sin/cos and libm's that the tests allow: ours are
 // within kSinCosError < 2^-45.4 of the truth, libm's are budgeted 4 ulp
 // (< 2^-50) although glibc's own testing shows about 0.55 ulp; 2^-43 leaves
@@ -220,7 +227,8 @@ TRUEANOMALY_LANES_INLINE void start_lanes(const float *mean_anomalies, LaneState
 }
 
 // One Newton step and the limit and step tests, on the lanes still running.
-template <int W, Reduction kReduction = Reduction::kNear, class O>
+template <int W, Reduction kReduction = Reduction::kNear, StepTest kTest = StepTest::kOnEstimate,
+          class O>
 TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
@@ -252,14 +260,24 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
   const F f_hi = narrow<F>((x - (s - slack) * e) - st->mean_d);
   const F d_lo = narrow<F>(1.0 - (c + slack) * e);
   const F d_hi = narrow<F>(1.0 - (c - slack) * e);
-  // The quotient is monotonic in f and, for d > 0, in d: its extremes over
-  // the box are at these corners, and E - q is monotonic in q.
-  const F q_hi = f_hi / (f_hi >= 0.0f ? d_lo : d_hi);
-  const F q_lo = f_lo / (f_lo >= 0.0f ? d_hi : d_lo);
-  const F next_lo = estimate - q_hi;
-  const F next_hi = estimate - q_lo;
-  // Compared as bits: equal floats are the same float (-0 is not 0 here).
-  const I decided = in_range & (d_lo > 0.0f) & (same_bits<I>(next_lo) == same_bits<I>(next_hi));
+  F next_lo;
+  I decided;
+  if constexpr (kTest == StepTest::kOnFAndD) {
+    // Where both ends of f are one float, and both of d, they are libm's f
+    // and d, and the quotient and difference are the plain solve's own.
+    next_lo = estimate - f_lo / d_lo;
+    decided = in_range & (same_bits<I>(f_lo) == same_bits<I>(f_hi)) &
+              (same_bits<I>(d_lo) == same_bits<I>(d_hi));
+  } else {
+    // The quotient is monotonic in f and, for d > 0, in d: its extremes over
+    // the box are at these corners, and E - q is monotonic in q.
+    const F q_hi = f_hi / (f_hi >= 0.0f ? d_lo : d_hi);
+    const F q_lo = f_lo / (f_lo >= 0.0f ? d_hi : d_lo);
+    next_lo = estimate - q_hi;
+    const F next_hi = estimate - q_lo;
+    // Compared as bits: equal floats are the same float (-0 is not 0 here).
+    decided = in_range & (d_lo > 0.0f) & (same_bits<I>(next_lo) == same_bits<I>(next_hi));
+  }
 
   status |= running & ~decided & int32_t{kUndecided};
   running &= decided;
@@ -327,12 +345,12 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
 }
 
 // One step of every group; true while any lane still runs.
-template <int W, int K, class Orbits>
+template <int W, int K, StepTest kTest = StepTest::kOnEstimate, class Orbits>
 TRUEANOMALY_LANES_INLINE bool step_groups(LaneState<W> *st, const Orbits &orbits) {
   bool running = false;
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) {
-    iterate_lanes<W>(&st[j], orbits[j]);
+    iterate_lanes<W, Reduction::kNear, kTest>(&st[j], orbits[j]);
     running |= any_lane(st[j].running);
   }
   return running;
@@ -377,7 +395,7 @@ TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orb
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) start_lanes<W>(mean_anomalies + j * W, &st[j]);
   if (kOneStepRule) {
-    if (step_groups<W, K>(st, orbits)) step_on<W, K>(st, orbits);
+    if (step_groups<W, K, StepTest::kOnFAndD>(st, orbits)) step_on<W, K>(st, orbits);
   } else {
     step_until_stopped<W, K>(st, orbits);
   }

@@ -198,7 +198,8 @@ TRUEANOMALY_LANES_INLINE void first_step(const float *in, const Source &source,
   }
   // The groups' steps side by side (see solve_lanes).
 #pragma GCC unroll 8
-  for (int j = 0; j < K; ++j) iterate_lanes<W>(&st[j], orbit[j]);
+  for (int j = 0; j < K; ++j)
+    iterate_lanes<W, Reduction::kNear, StepTest::kOnFAndD>(&st[j], orbit[j]);
   const int32_t slot = static_cast<int32_t>(base & (kWindow - 1));
   const I lanes = lane_numbers<I>();
 #pragma GCC unroll 8
