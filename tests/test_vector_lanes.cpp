@@ -206,6 +206,58 @@ TEST_P(LaneShape, FailureInsideAPairOfBlocksEndsTheCallThere) {
   }
 }
 
+// First steps decide on f and d themselves. Mean anomalies whose first f
+// or d, as the plain solve forms them, lies within 2^-41*|e| of a midpoint
+// between floats (a quarter of them within the lanes' slack of it, so the
+// two ends round apart and libm's value decides which float it is), for
+// each driver's eccentricities, must come out as the plain solve's.
+struct FirstStepTies {
+  float e;
+  std::vector<float> mean;
+};
+
+const std::vector<FirstStepTies> &first_step_ties() {
+  static const std::vector<FirstStepTies> ties = [] {
+    std::vector<FirstStepTies> out;
+    std::mt19937_64 rng(41);
+    std::uniform_real_distribution<float> any_m(0.0f, 6.2831850f);
+    const auto near_midpoint = [](double v, double within) {
+      const float f = static_cast<float>(v);
+      const double up = 0.5 * (double(f) + double(std::nextafter(f, INFINITY)));
+      const double down = 0.5 * (double(f) + double(std::nextafter(f, -INFINITY)));
+      return std::fabs(v - up) < within || std::fabs(v - down) < within;
+    };
+    for (float e : {0.3f, -0.5f, 0.7f, 0.9f}) {
+      FirstStepTies t{e, {}};
+      const double within = 0x1p-41 * std::fabs(double(e));
+      size_t with_f = 0, with_d = 0;
+      for (int i = 0; i < 20000000 && (with_f < 48 || with_d < 48); ++i) {
+        const float m = any_m(rng);
+        const double M = m, E = m;
+        if (with_f < 48 && near_midpoint((E - std::sin(E) * e) - M, within)) {
+          t.mean.push_back(m);
+          ++with_f;
+        } else if (with_d < 48 && near_midpoint(1.0 - std::cos(E) * e, within)) {
+          t.mean.push_back(m);
+          ++with_d;
+        }
+      }
+      out.push_back(t);
+    }
+    return out;
+  }();
+  return ties;
+}
+
+TEST_P(LaneShape, FirstStepsWithFOrDAtAFloatMidpointMatchThePlainSolve) {
+  for (const FirstStepTies &t : first_step_ties()) {
+    SCOPED_TRACE("e = " + std::to_string(t.e));
+    ASSERT_GE(t.mean.size(), 64u) << "too few near-midpoint inputs found";
+    expect_same_as_plain(*GetParam().shape, t.mean, t.e, 100, 0);
+    if (HasFatalFailure()) return;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(PathsAndShapes, LaneShape, ::testing::ValuesIn(every_shape()),
                          [](const auto &info) {
                            return std::string(info.param.kernels->name) + "_" +
