@@ -318,12 +318,14 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
   const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
   const I half_ok = abs_lanes(estimate) <= reduce_max;  // false for NaN
   const D E = widen<D>(half_ok ? estimate : splat<F>(0.0f));
-  D s, c;
-  sincos_lanes<W>(E / 2.0, &s, &c);
   D nu;
   if constexpr (kConversion == Conversion::kOffset) {
-    nu = true_anomaly_offset_lanes<W>(E, s, c, orbit.k_minus_1);
+    D sc, ss;
+    half_angle_products<W>(E / 2.0, &sc, &ss);
+    nu = true_anomaly_offset_lanes<W>(E, sc, ss, orbit.k_minus_1);
   } else {
+    D s, c;
+    sincos_lanes<W>(E / 2.0, &s, &c);
     typename std::remove_const<decltype(orbit.e)>::type sqrt_1me, sqrt_1pe;  // double or D
     half_roots(orbit, &sqrt_1me, &sqrt_1pe);
     const D xs = sqrt_1me * c, ys = sqrt_1pe * s;

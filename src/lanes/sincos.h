@@ -63,21 +63,31 @@ constexpr double kCosPoly[5] = {
     0x1.1c81c2f0e4935p-29,  // z^4  2.0700600057419232e-09
 };
 
+// sin(r) and cos(r) for |r| <= pi/4 + 2^-20: the polynomials, evaluated in
+// double with an error below 2^-52.
+template <int W>
+__attribute__((always_inline)) inline void sincos_polynomials(typename Lanes<W>::d r,
+                                                              typename Lanes<W>::d *sin_r,
+                                                              typename Lanes<W>::d *cos_r) {
+  typedef typename Lanes<W>::d D;
+  const D z = r * r, z2 = z * z;
+  const D ps = poly4(z, z2, kSinPoly);
+  const D pc = poly4(z, z2, kCosPoly);
+  *sin_r = mul_add(r * z, ps, r);
+  *cos_r = mul_add(z2, pc, 1.0 - 0.5 * z);
+}
+
 // sin and cos of x = r + quadrant*pi/2 (modulo 2*pi) from r, |r| <= pi/4 + 2^-20,
 // and quadrant, whose low two bits count (the others may hold anything): the
-// polynomials, evaluated in double with an error below 2^-52, and the
-// quadrant's swap and signs (exact).
+// polynomials and the quadrant's swap and signs (exact).
 template <int W>
 __attribute__((always_inline)) inline void sincos_reduced(typename Lanes<W>::d r,
                                                           typename Lanes<W>::l quadrant,
                                                           typename Lanes<W>::d *s,
                                                           typename Lanes<W>::d *c) {
   typedef typename Lanes<W>::d D;
-  const D z = r * r, z2 = z * z;
-  const D ps = poly4(z, z2, kSinPoly);
-  const D pc = poly4(z, z2, kCosPoly);
-  const D sin_r = mul_add(r * z, ps, r);
-  const D cos_r = mul_add(z2, pc, 1.0 - 0.5 * z);
+  D sin_r, cos_r;
+  sincos_polynomials<W>(r, &sin_r, &cos_r);
   // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q], cos x = (cos r, -sin r, -cos r, sin r)[q]:
   // swap where bit 0 is set, sin's sign is bit 1, cos's is bit 1 xor bit 0.
   // Shifted to the sign bit, the two bits serve as they are.

@@ -100,14 +100,36 @@ __attribute__((always_inline)) inline typename Lanes<W>::d offset_turns_lanes(
   return mul_add(m, splat<D>(-kFourPiLo), mul_add(m, splat<D>(-kFourPiHi), E));
 }
 
-// nu of E (doubles that hold floats, |E| <= 2^23) from s and c, sin and cos
-// of E/2 within kSinCosError, and k_minus_1 = sqrt(1+e)/sqrt(1-e) - 1 of the
-// eccentricity (|e| <= kOffsetFormMaxE).
+// s*c and s*s for s = sin(h), c = cos(h), |h| <= kReduceMax, with s and c
+// as sincos_lanes gives them, bit for bit. The form needs no more than these
+// two products, and they need less of the quadrant: with q the quarter
+// turns, s*c = (-1)^q * sin(r)*cos(r), and s*s is sin(r)^2 or, for odd q,
+// cos(r)^2 (a change of sign is exact, and so is a product's).
+template <int W>
+__attribute__((always_inline)) inline void half_angle_products(typename Lanes<W>::d h,
+                                                               typename Lanes<W>::d *sc,
+                                                               typename Lanes<W>::d *ss) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::u U;
+  D r, sin_r, cos_r;
+  typename Lanes<W>::l quadrant;
+  reduce_near_lanes<W>(h, &r, &quadrant);
+  sincos_polynomials<W>(r, &sin_r, &cos_r);
+  const U odd = same_bits<U>(quadrant) << 63;
+  *sc = same_bits<D>(same_bits<U>(sin_r * cos_r) ^ odd);
+  const D s = select_by_sign_bit(odd, cos_r, sin_r);
+  *ss = s * s;
+}
+
+// nu of E (doubles that hold floats, |E| <= 2^23) from sc = sin(E/2)*cos(E/2)
+// and ss = sin(E/2)^2 (half_angle_products: both factors within
+// kSinCosError), and k_minus_1 = sqrt(1+e)/sqrt(1-e) - 1 of the eccentricity
+// (|e| <= kOffsetFormMaxE).
 template <int W>
 __attribute__((always_inline)) inline typename Lanes<W>::d true_anomaly_offset_lanes(
-    typename Lanes<W>::d E, typename Lanes<W>::d s, typename Lanes<W>::d c, double k_minus_1) {
+    typename Lanes<W>::d E, typename Lanes<W>::d sc, typename Lanes<W>::d ss, double k_minus_1) {
   typedef typename Lanes<W>::d D;
-  const D t = (s * c) * k_minus_1 / mul_add(s * s, splat<D>(k_minus_1), splat<D>(1.0));
+  const D t = sc * k_minus_1 / mul_add(ss, splat<D>(k_minus_1), splat<D>(1.0));
   const D z = t * t;
   const D a = mul_add(t * z, poly7(z, kAtanOffsetPoly), t);  // atan(t)
   return mul_add(splat<D>(2.0), a, offset_turns_lanes<W>(E));

@@ -48,7 +48,7 @@ struct Kernels {
   void (*atan2)(const double *y, const double *x, size_t n, double *angle);
   // The block driver's conversion, true_anomaly_offset_lanes, over n floats
   // E with one eccentricity (|e| <= kOffsetFormMaxE): nu before rounding, from
-  // sin and cos of E/2 by sincos_lanes, as finish_lanes forms it.
+  // half_angle_products of E/2, as finish_lanes forms it.
   void (*offset_form)(const float *E, size_t n, float e, double *nu);
   // Its whole turns, offset_turns_lanes: E - 4*pi*round(E/(4*pi)) of n floats.
   void (*offset_turns)(const float *E, size_t n, double *w);

@@ -69,9 +69,9 @@ void offset_form_array(const float *E, size_t n, float e, double *nu) {
     F v = splat<F>(0.0f);
     memcpy(&v, E + i, m * sizeof(float));
     const D x = widen<D>(v);
-    D s, c;
-    sincos_lanes<W>(x / 2.0, &s, &c);
-    const D a = true_anomaly_offset_lanes<W>(x, s, c, orbit.k_minus_1);
+    D sc, ss;
+    half_angle_products<W>(x / 2.0, &sc, &ss);
+    const D a = true_anomaly_offset_lanes<W>(x, sc, ss, orbit.k_minus_1);
     memcpy(nu + i, &a, m * sizeof(double));
   }
 }
