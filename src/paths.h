@@ -16,17 +16,21 @@
 
 // One row per vector path, narrowest first: a CPU that runs a path runs
 // every earlier one (the dispatcher takes the last row the CPU satisfies).
-//   X(name, label, lanes, groups, requirement)
-//   name         path_<name>.cpp defines convert_array_<name>
-//   label        how people write it, for tables and messages
-//   lanes        doubles per vector register: the lane width W
-//   groups       independent groups of W lanes per block, K (lanes/kepler.h)
-//   requirement  the CpuFeatures member that must be true (dispatch.cpp)
+//   X(name, label, lanes, groups, block_groups, requirement)
+//   name          path_<name>.cpp defines convert_array_<name>
+//   label         how people write it, for tables and messages
+//   lanes         doubles per vector register: the lane width W
+//   groups        independent groups of W lanes per block, K, of the straggler
+//                 driver (lanes/stragglers.h; its window needs a power of 2)
+//   block_groups  the same for the block driver (lanes/kepler.h), measured
+//                 best per path: more groups give the CPU more independent
+//                 work, and the compiler more to keep in registers
+//   requirement   the CpuFeatures member that must be true (dispatch.cpp)
 // Only x86-64 builds have vector paths (cmake/VectorPaths.cmake).
 #if TRUEANOMALY_VECTOR_PATHS
 #define TRUEANOMALY_VECTOR_PATH_TABLE(X) \
-  X(avx2, "AVX2", 4, 4, avx2_fma)        \
-  X(avx512, "AVX-512", 8, 4, avx512f_fma)
+  X(avx2, "AVX2", 4, 4, 5, avx2_fma)        \
+  X(avx512, "AVX-512", 8, 4, 4, avx512f_fma)
 #else
 #define TRUEANOMALY_VECTOR_PATH_TABLE(X)
 #endif
@@ -37,7 +41,7 @@ namespace trueanomaly_detail {
 // vector paths of the table.
 enum class Path : int {
   plain = 0,
-#define TRUEANOMALY_PATH_ENUM(name, label, lanes, groups, requirement) name,
+#define TRUEANOMALY_PATH_ENUM(name, label, lanes, groups, block_groups, requirement) name,
   TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_ENUM)
 #undef TRUEANOMALY_PATH_ENUM
 };
@@ -46,14 +50,14 @@ struct PathInfo {
   Path path;
   const char *name;   // "plain", "avx2", ...
   const char *label;  // "plain", "AVX2", ...
-  int lanes, groups;  // 1 and 1 for the plain path
+  int lanes, groups, block_groups;  // 1, 1 and 1 for the plain path
 };
 
 // Every path this build has, narrowest first; kPaths[i].path == Path(i).
 constexpr PathInfo kPaths[] = {
-    {Path::plain, "plain", "plain", 1, 1},
-#define TRUEANOMALY_PATH_INFO(name, label, lanes, groups, requirement) \
-  {Path::name, #name, label, lanes, groups},
+    {Path::plain, "plain", "plain", 1, 1, 1},
+#define TRUEANOMALY_PATH_INFO(name, label, lanes, groups, block_groups, requirement) \
+  {Path::name, #name, label, lanes, groups, block_groups},
     TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_INFO)
 #undef TRUEANOMALY_PATH_INFO
 };
@@ -78,7 +82,7 @@ using ConvertFn = int32_t (*)(const float *in, int32_t count, float eccentricity
 
 int32_t convert_array_plain(const float *in, int32_t count, float eccentricity, float *out,
                             int32_t max_iterations, int32_t tolerance);
-#define TRUEANOMALY_PATH_DECLARE(name, label, lanes, groups, requirement)                 \
+#define TRUEANOMALY_PATH_DECLARE(name, label, lanes, groups, block_groups, requirement)   \
   int32_t convert_array_##name(const float *in, int32_t count, float eccentricity,         \
                                float *out, int32_t max_iterations, int32_t tolerance);
 TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_DECLARE)
@@ -104,7 +108,8 @@ int32_t convert_one_orbit_plain(const float *in, int32_t count, float eccentrici
 int32_t convert_per_element_plain(const float *in, const float *eccentricities, int32_t count,
                                   float *out, int32_t max_iterations, int32_t tolerance,
                                   bool keep_going);
-#define TRUEANOMALY_PATH_DECLARE_ELEMENTS(name, label, lanes, groups, requirement)           \
+#define TRUEANOMALY_PATH_DECLARE_ELEMENTS(name, label, lanes, groups, block_groups,        \
+                                          requirement)                                      \
   int32_t convert_one_orbit_##name(const float *in, int32_t count, float eccentricity,       \
                                    float *out, int32_t max_iterations, int32_t tolerance,    \
                                    bool keep_going);                                         \
@@ -131,13 +136,15 @@ inline bool eccentricity_in_vector_domain(float e) { return e >= -0.99f && e <= 
   constexpr PathInfo path_name##_info = path_info(Path::path_name);                           \
   int32_t convert_array_##path_name(const float *in, int32_t count, float e, float *out,      \
                                     int32_t max_iterations, int32_t tolerance) {              \
-    return convert_array_lanes<path_name##_info.lanes, path_name##_info.groups>(              \
+    return convert_array_lanes<path_name##_info.lanes, path_name##_info.groups,               \
+                               path_name##_info.block_groups>(                                \
         in, count, e, out, max_iterations, tolerance);                                        \
   }                                                                                           \
   int32_t convert_one_orbit_##path_name(const float *in, int32_t count, float e, float *out,  \
                                         int32_t max_iterations, int32_t tolerance,            \
                                         bool keep_going) {                                    \
-    return convert_one_orbit_lanes<path_name##_info.lanes, path_name##_info.groups>(          \
+    return convert_one_orbit_lanes<path_name##_info.lanes, path_name##_info.groups,           \
+                                   path_name##_info.block_groups>(                            \
         in, count, e, out, max_iterations, tolerance, keep_going);                            \
   }                                                                                           \
   int32_t convert_per_element_##path_name(const float *in, const float *eccentricities,       \

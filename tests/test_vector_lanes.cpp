@@ -120,8 +120,14 @@ TEST_P(LaneShape, ShortBlocksAndFailuresKeepOrder) {
   // its block stepping alone, and fails (limit 2 or 8) or is solved (limit
   // 100). Wherever it sits in a block or in a short tail, the outputs and
   // status must be the plain solve's.
+  const lane_kernels::Shape &shape = *GetParam().shape;
+  std::vector<int32_t> lengths = {1, 3, 7, 8, 9, 15, 16, 17, 31, 32, 33, 65};
+  for (int32_t groups : {shape.groups, shape.block_groups}) {  // each driver's block edges
+    const int32_t b = shape.lanes * groups;
+    for (int32_t n : {b / 2, b / 2 + 1, b - 1, b, b + 1, 2 * b + 1}) lengths.push_back(n);
+  }
   for (int32_t limit : {2, 8, 100}) {
-    for (int32_t n : {1, 3, 7, 8, 9, 15, 16, 17, 31, 32, 33, 65}) {
+    for (int32_t n : lengths) {
       for (int32_t k = 0; k < n; k += 3) {
         std::vector<float> in(size_t(n), 2.0f);
         in[size_t(k)] = 0.2f;

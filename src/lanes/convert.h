@@ -35,30 +35,31 @@ inline int32_t fail_every_element(int32_t count, float *out, bool keep_going) {
   return 0;
 }
 
-// One eccentricity: the index of the first failure, or count.
-template <int W, int K>
+// One eccentricity: the index of the first failure, or count. K groups per
+// block in the straggler driver, KB in the block driver.
+template <int W, int K, int KB>
 inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, float *out,
                                        int32_t max_iterations, int32_t tolerance,
                                        bool keep_going) {
   if (max_iterations <= 1) return fail_every_element(count, out, keep_going);
   if (one_step_rule_applies(e, tolerance)) {
     // A short array fills half a block at most: half the groups do.
-    if (K >= 2 && count <= W * K / 2)
-      return convert_blocks<W, (K >= 2 ? K / 2 : 1), true, Conversion::kOffset>(
+    if (KB >= 2 && count <= W * KB / 2)
+      return convert_blocks<W, (KB >= 2 ? KB / 2 : 1), true, Conversion::kOffset>(
           in, count, e, out, max_iterations, tolerance, keep_going);
-    return convert_blocks<W, K, true, Conversion::kOffset>(in, count, e, out, max_iterations,
-                                                           tolerance, keep_going);
+    return convert_blocks<W, KB, true, Conversion::kOffset>(in, count, e, out, max_iterations,
+                                                            tolerance, keep_going);
   }
   return convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out, max_iterations,
                                        tolerance, keep_going);
 }
 
 // The array entry's form: 0, or -1 at the first failure.
-template <int W, int K>
+template <int W, int K, int KB>
 inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
                                    float *out, int32_t max_iterations,
                                    int32_t tolerance) {
-  return convert_one_orbit_lanes<W, K>(in, count, e, out, max_iterations, tolerance, false) ==
+  return convert_one_orbit_lanes<W, K, KB>(in, count, e, out, max_iterations, tolerance, false) ==
                  count
              ? 0
              : -1;

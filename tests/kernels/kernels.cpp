@@ -5,20 +5,28 @@
 
 namespace lane_kernels {
 
-#define TRUEANOMALY_DECLARE_KERNELS(name, label, lanes, groups, requirement) \
+#define TRUEANOMALY_DECLARE_KERNELS(name, label, lanes, groups, block_groups, requirement) \
   extern const Kernels kernels_##name;
 TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_DECLARE_KERNELS)
 #undef TRUEANOMALY_DECLARE_KERNELS
 
 std::string shape_name(const Shape &s) {
-  static const char *const suffix[] = {"", "_one_step", "_stragglers"};
-  return std::to_string(s.lanes) + "x" + std::to_string(s.groups) +
-         suffix[static_cast<int>(s.driver)];
+  const auto shape = [&s](int groups) {
+    return std::to_string(s.lanes) + "x" + std::to_string(groups);
+  };
+  switch (s.driver) {
+    case Driver::one_step: return shape(s.block_groups) + "_one_step";
+    case Driver::stragglers: return shape(s.groups) + "_stragglers";
+    case Driver::chosen: break;
+  }
+  return s.block_groups == s.groups ? shape(s.groups)
+                                    : shape(s.block_groups) + "_" + shape(s.groups);
 }
 
 std::vector<const Kernels *> compiled() {
   return {
-#define TRUEANOMALY_KERNELS_ADDRESS(name, label, lanes, groups, requirement) &kernels_##name,
+#define TRUEANOMALY_KERNELS_ADDRESS(name, label, lanes, groups, block_groups, requirement) \
+  &kernels_##name,
       TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_KERNELS_ADDRESS)
 #undef TRUEANOMALY_KERNELS_ADDRESS
   };

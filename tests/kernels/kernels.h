@@ -25,14 +25,16 @@ using trueanomaly_detail::ConvertFn;
 // call, or one of them forced, whatever e and the tolerance.
 enum class Driver { chosen, one_step, stragglers };
 
-// One instantiation of the array conversion: W lanes, K groups a block.
+// One instantiation of the array conversion: W lanes, K groups a block in
+// the straggler driver, KB in the block driver.
 struct Shape {
-  int lanes, groups;
+  int lanes, groups, block_groups;
   Driver driver;
   ConvertFn convert;
 };
 
-// "4x4", "4x4_one_step", "4x4_stragglers".
+// "4x4" (both drivers 4 groups), "4x5_4x4" (the block driver 5, the
+// straggler driver 4), "4x5_one_step", "4x4_stragglers".
 std::string shape_name(const Shape &s);
 
 struct Kernels {

@@ -135,11 +135,14 @@ struct ShapesOf {
   static constexpr PathInfo own = kPaths[I];
   static constexpr PathInfo wider = I + 1 < kPathCount ? kPaths[I + 1] : kPaths[I];
   static constexpr Shape own_shapes[] = {
-      {own.lanes, own.groups, Driver::chosen, &convert_array_lanes<own.lanes, own.groups>},
-      {own.lanes, 1, Driver::chosen, &convert_array_lanes<own.lanes, 1>},
-      {own.lanes, own.groups, Driver::one_step, &one_step_driver<own.lanes, own.groups>},
-      {own.lanes, own.groups, Driver::stragglers, &straggler_driver<own.lanes, own.groups>},
-      {wider.lanes, 1, Driver::chosen, &convert_array_lanes<wider.lanes, 1>},
+      {own.lanes, own.groups, own.block_groups, Driver::chosen,
+       &convert_array_lanes<own.lanes, own.groups, own.block_groups>},
+      {own.lanes, 1, 1, Driver::chosen, &convert_array_lanes<own.lanes, 1, 1>},
+      {own.lanes, own.groups, own.block_groups, Driver::one_step,
+       &one_step_driver<own.lanes, own.block_groups>},
+      {own.lanes, own.groups, own.block_groups, Driver::stragglers,
+       &straggler_driver<own.lanes, own.groups>},
+      {wider.lanes, 1, 1, Driver::chosen, &convert_array_lanes<wider.lanes, 1, 1>},
   };
   // Without a wider path, the last shape would repeat the first.
   static constexpr size_t count = I + 1 < kPathCount ? 5 : 4;
