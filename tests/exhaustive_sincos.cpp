@@ -224,9 +224,7 @@ int main(int argc, char **argv) {
       return 2;
     }
   }
-  const char *stride_env = getenv("TRUEANOMALY_KERNEL_STRIDE");
-  uint64_t stride = stride_env && *stride_env ? strtoull(stride_env, nullptr, 10) : 1;
-  if (stride < 1) stride = 1;
+  const uint64_t stride = lane_kernels::stride_from_environment();
 
   const std::vector<const Kernels *> paths = lane_kernels::runnable();
   if (paths.empty()) {

@@ -249,14 +249,24 @@ __attribute__((always_inline)) inline void compress_store(void *dst, V values, u
     memcpy(to, &lanes[__builtin_ctz(keep)], sizeof(int32_t));
 }
 
-// c[0] + c[1]*z + ... + c[4]*z^4 and c[0] + ... + c[8]*z^8 by Estrin's
-// scheme: the same terms as Horner's rule in a shorter chain of dependent
-// operations.
+// c[0] + c[1]*z + ... + c[4]*z^4, up to c[7]*z^7 and up to c[8]*z^8 by
+// Estrin's scheme: the same terms as Horner's rule in a shorter chain of
+// dependent operations.
 template <class D>
 __attribute__((always_inline)) inline D poly4(D z, D z2, const double (&c)[5]) {
   const D p01 = mul_add(z, splat<D>(c[1]), splat<D>(c[0]));
   const D p23 = mul_add(z, splat<D>(c[3]), splat<D>(c[2]));
   return mul_add(z2, mul_add(z2, splat<D>(c[4]), p23), p01);
+}
+
+template <class D>
+__attribute__((always_inline)) inline D poly7(D z, const double (&c)[8]) {
+  const D z2 = z * z, z4 = z2 * z2;
+  const D p01 = mul_add(z, splat<D>(c[1]), splat<D>(c[0]));
+  const D p23 = mul_add(z, splat<D>(c[3]), splat<D>(c[2]));
+  const D p45 = mul_add(z, splat<D>(c[5]), splat<D>(c[4]));
+  const D p67 = mul_add(z, splat<D>(c[7]), splat<D>(c[6]));
+  return mul_add(z4, mul_add(z2, p67, p45), mul_add(z2, p23, p01));
 }
 
 template <class D>

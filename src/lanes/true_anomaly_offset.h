@@ -79,16 +79,6 @@ constexpr double kAtanOffsetPoly[8] = {
 static_assert(2.0 * (1.51e-13 + 1.85e-13 + 0x1p-53) + 4.8e-16 + 0x1p-51 < kOffsetFormError,
               "offset form bound");
 
-template <class D>
-__attribute__((always_inline)) inline D poly7(D z, const double (&c)[8]) {
-  const D z2 = z * z, z4 = z2 * z2;
-  const D p01 = mul_add(z, splat<D>(c[1]), splat<D>(c[0]));
-  const D p23 = mul_add(z, splat<D>(c[3]), splat<D>(c[2]));
-  const D p45 = mul_add(z, splat<D>(c[5]), splat<D>(c[4]));
-  const D p67 = mul_add(z, splat<D>(c[7]), splat<D>(c[6]));
-  return mul_add(z4, mul_add(z2, p67, p45), mul_add(z2, p23, p01));
-}
-
 // E - 4*pi*m, m = round(E/(4*pi)), for doubles that hold floats with
 // |E| <= 2^23: within 2^-50.9 of it, and within [-2*pi, 2*pi] but where E is
 // within a few ulp of a cut (2*j+1)*2*pi (derivation below).

@@ -11,6 +11,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -82,6 +83,14 @@ inline bool runnable(const Kernels &k) { return trueanomaly_detail::path_availab
 
 // The compiled tables this CPU can run, narrowest first.
 std::vector<const Kernels *> runnable();
+
+// TRUEANOMALY_KERNEL_STRIDE for the every-float checks: visit every S-th
+// input (runs under an emulator); 1 when unset or below 1.
+inline uint64_t stride_from_environment() {
+  const char *s = getenv("TRUEANOMALY_KERNEL_STRIDE");
+  const unsigned long long stride = s && *s ? strtoull(s, nullptr, 10) : 1;
+  return stride < 1 ? 1 : stride;
+}
 
 }  // namespace lane_kernels
 
