@@ -120,7 +120,8 @@ int main(int argc, char **argv) {
     worst.turn = -INFINITY;
     for (const Worst &w : part) worst.merge(w);
     const bool within = worst.diff <= kAllowed && worst.turn <= kTurnSlop;
-    printf("  %-6s max |w - (E - 4*pi*m)| = 2^%.2f at E = %a; max |w| - 2*pi = %.3Lg at E = %a: %s\n",
+    printf("  %-6s max |w - (E - 4*pi*m)| = 2^%.2f at E = %a; "
+           "max |w| - 2*pi = %.3Lg at E = %a: %s\n",
            k->name, worst.diff > 0 ? static_cast<double>(log2l(worst.diff)) : -INFINITY,
            static_cast<double>(worst.diff_at), worst.turn, static_cast<double>(worst.turn_at),
            within ? "within bounds" : "OUT OF BOUNDS");

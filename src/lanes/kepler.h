@@ -87,8 +87,10 @@ static_assert(2.0 * (1.5707963267948966 * kXYSlack / (0.0999999 - kXYSlack) + kA
 // and nu doubles both. The branch-cut test below holds as it stands.
 enum class Conversion { kAtan2, kOffset };
 constexpr double kLibmOffsetXY = 2.0 * 1.31 * (0x1p-50 + 0x1p-52);
-static_assert(kOffsetFormError + 2.0 * (1.5707963267948966 * kLibmOffsetXY / (0.547 - kLibmOffsetXY) +
-                                        0x1p-49) < kTrueAnomalySlack / 2,
+static_assert(kOffsetFormError +
+                      2.0 * (1.5707963267948966 * kLibmOffsetXY / (0.547 - kLibmOffsetXY) +
+                             0x1p-49) <
+                  kTrueAnomalySlack / 2,
               "true anomaly slack too tight for the offset form");
 
 // What the lanes of a group share: the eccentricity and what follows from

@@ -88,8 +88,9 @@ __attribute__((always_inline)) inline void sincos_reduced(typename Lanes<W>::d r
   typedef typename Lanes<W>::d D;
   D sin_r, cos_r;
   sincos_polynomials<W>(r, &sin_r, &cos_r);
-  // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q], cos x = (cos r, -sin r, -cos r, sin r)[q]:
-  // swap where bit 0 is set, sin's sign is bit 1, cos's is bit 1 xor bit 0.
+  // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q],
+  // cos x = (cos r, -sin r, -cos r, sin r)[q]: swap where bit 0 is set,
+  // sin's sign is bit 1, cos's is bit 1 xor bit 0.
   // Shifted to the sign bit, the two bits serve as they are.
   typedef typename Lanes<W>::u U;
   const U q = same_bits<U>(quadrant);
