@@ -101,26 +101,26 @@ show(["C(z), z = r^2: cos(r) ~ 1 - z/2 + z^2 C(z) on |r| <= pi/4 + 2^-20,",
      "kCosPoly", C, e)
 print()
 
-# atan(u) = u + u*z*A(z) on |u| <= tan(pi/8):  A(z) = (atan(u)/u - 1)/z
-A = fit(lambda z: (mp.atan(mp.sqrt(z)) / mp.sqrt(z) - 1) / z if z else mp.mpf(-1) / 3, T8 * T8, 8)
-e = max_err(lambda u: u + u ** 3 * horner(A, u * u), mp.atan, -T8, T8)
-show(["A(z), z = u^2: atan(u) ~ u + u^3 A(z) on |u| <= tan(pi/8) + 2^-20,",
-      f"|u + u^3 A(u^2) - atan(u)| < 2^{bound_text(e)} (largest on a {GRID}-point grid, rounded up),",
-      "with the coefficients as rounded to double."],
-     "kAtanPoly", A, e)
+# atan(x) = x + x*z*P(z), z = x^2:  P(z) = (atan(x)/x - 1)/z, fitted on
+# |x| <= bound; the block as src/lanes/ holds it, with x, P and the range
+# written as there.
+def atan_block(x, P, range_text, bound, degree, name):
+    cs = fit(lambda z: (mp.atan(mp.sqrt(z)) / mp.sqrt(z) - 1) / z if z else mp.mpf(-1) / 3,
+             bound * bound, degree)
+    e = max_err(lambda u: u + u ** 3 * horner(cs, u * u), mp.atan, -bound, bound)
+    show([f"{P}(z), z = {x}^2: atan({x}) ~ {x} + {x}^3 {P}(z) on |{x}| <= {range_text},",
+          f"|{x} + {x}^3 {P}({x}^2) - atan({x})| < 2^{bound_text(e)} "
+          f"(largest on a {GRID}-point grid, rounded up),",
+          "with the coefficients as rounded to double."],
+         name, cs, e)
 
+
+atan_block("u", "A", "tan(pi/8) + 2^-20", T8, 8, "kAtanPoly")
 print()
 
 # The offset form's atan (true_anomaly_offset.h): |t| <= 0.45 covers
 # |k-1|/(2*sqrt(k)) < 0.4474 for |e| <= 0.7 with room for t's error.
-T45 = mp.mpf("0.45")
-B = fit(lambda z: (mp.atan(mp.sqrt(z)) / mp.sqrt(z) - 1) / z if z else mp.mpf(-1) / 3, T45 * T45, 7)
-e = max_err(lambda t: t + t ** 3 * horner(B, t * t), mp.atan, -T45, T45)
-show(["B(z), z = t^2: atan(t) ~ t + t^3 B(z) on |t| <= 0.45,",
-      f"|t + t^3 B(t^2) - atan(t)| < 2^{bound_text(e)} (largest on a {GRID}-point grid, rounded up),",
-      "with the coefficients as rounded to double."],
-     "kAtanOffsetPoly", B, e)
-
+atan_block("t", "B", "0.45", mp.mpf("0.45"), 7, "kAtanOffsetPoly")
 
 if CHECK:
     _redirect.__exit__(None, None, None)

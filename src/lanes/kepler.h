@@ -127,11 +127,12 @@ inline float step_threshold(int32_t tolerance) {
 
 inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tolerance) {
   const double e = eccentricity;
+  const double sqrt_1me = __builtin_sqrt(1.0 - e), sqrt_1pe = __builtin_sqrt(e + 1.0);
   return Orbit{e,
                e >= 0.0 ? kSinCosSlack : -kSinCosSlack,
-               __builtin_sqrt(1.0 - e),
-               __builtin_sqrt(e + 1.0),
-               __builtin_sqrt(e + 1.0) / __builtin_sqrt(1.0 - e) - 1.0,
+               sqrt_1me,
+               sqrt_1pe,
+               sqrt_1pe / sqrt_1me - 1.0,
                max_iterations,
                step_threshold(tolerance)};
 }
