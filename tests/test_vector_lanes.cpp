@@ -375,21 +375,18 @@ INSTANTIATE_TEST_SUITE_P(Paths, LaneKernel, ::testing::ValuesIn(lane_kernels::co
                          [](const auto &info) { return std::string(info.param->name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(LaneKernel);
 
-// The block driver's conversion (true_anomaly_offset_lanes) against nu in
-// long double (64-bit significand, far inside the bound), for eccentricities
-// across |e| <= 0.7f (0, -0, the ends, tiny ones) and E within one turn,
-// far out to 2^23, and beside every cut at (2j+1)*2*pi where nu wraps:
-// within kOffsetFormError wherever finish_lanes could decide, and decidable
-// wherever nu is clearly off the cut.
-TEST_P(LaneKernel, OffsetFormIsWithinItsBoundOfTheTrueAnomaly) {
+// finish_lanes's conversions against nu in long double (64-bit
+// significand, far inside the bounds): the block driver's offset form for
+// |e| <= 0.7f, the straggler driver's wide one for |e| <= 0.99f, with k - 1
+// for the call and per lane. Eccentricities across each range (0, -0, the
+// ends, tiny ones), E within one turn, far out to 2^23, and beside every cut
+// at (2j+1)*2*pi where nu wraps: within the form's bound wherever
+// finish_lanes could decide, and decidable wherever nu is clearly off the
+// cut.
+TEST_P(LaneKernel, OffsetFormsAreWithinTheirBoundsOfTheTrueAnomaly) {
   const lane_kernels::Kernels &k = *GetParam();
-  std::mt19937_64 rng(2026);
-  std::uniform_real_distribution<float> any_e(-kOffsetFormMaxE, kOffsetFormMaxE);
-  std::vector<float> eccentricities = {0.0f, -0.0f, kOffsetFormMaxE, -kOffsetFormMaxE,
-                                       std::nextafter(kOffsetFormMaxE, 0.0f), 1e-30f, -1e-30f,
-                                       0.1f, 0.5f, -0.5f};
-  for (int i = 0; i < 24; ++i) eccentricities.push_back(any_e(rng));
   std::vector<float> E = {0.0f, -0.0f, 0x1p-149f, 0x1p23f, -0x1p23f};
+  std::mt19937_64 rng(2026);
   std::uniform_real_distribution<float> one_turn(-12.6f, 12.6f);
   for (int i = 0; i < 3000; ++i) E.push_back(one_turn(rng));
   for (int i = 0; i < 1000; ++i) {  // uniform in bit pattern up to 2^23
@@ -402,27 +399,46 @@ TEST_P(LaneKernel, OffsetFormIsWithinItsBoundOfTheTrueAnomaly) {
     for (int n = 0; n < 17; ++n, at = std::nextafter(at, INFINITY)) E.push_back(at);
   }
 
+  struct Form {
+    lane_kernels::OffsetForm form;
+    float max_e;
+    double bound;
+    const char *name;
+  };
+  const Form forms[] = {
+      {lane_kernels::OffsetForm::narrow, kOffsetFormMaxE, kOffsetFormError, "narrow"},
+      {lane_kernels::OffsetForm::wide, 0.99f, kOffsetWideFormError, "wide"},
+      {lane_kernels::OffsetForm::wide_per_lane, 0.99f, kOffsetWideFormError, "wide_per_lane"}};
   std::vector<double> nu(E.size());
-  double worst = 0.0;
-  for (float e : eccentricities) {
-    k.offset_form(E.data(), E.size(), e, nu.data());
-    const long double root_1pe = sqrtl(1.0L + e), root_1me = sqrtl(1.0L - e);
-    for (size_t i = 0; i < E.size(); ++i) {
-      const long double h = static_cast<long double>(E[i]) / 2;
-      const long double exact = 2 * atan2l(root_1pe * sinl(h), root_1me * cosl(h));
-      const bool decidable = std::fabs(static_cast<float>(nu[i] - kTrueAnomalySlack)) < 6.2831845f;
-      if (fabsl(exact) < 6.2831L) {
-        ASSERT_TRUE(decidable) << "E=" << E[i] << " e=" << e << ": " << nu[i] << ", exact "
-                               << static_cast<double>(exact);
+  for (const Form &form : forms) {
+    std::uniform_real_distribution<float> any_e(-form.max_e, form.max_e);
+    std::vector<float> eccentricities = {0.0f, -0.0f, form.max_e, -form.max_e,
+                                         std::nextafter(form.max_e, 0.0f), 1e-30f, -1e-30f,
+                                         0.1f, 0.5f, -0.5f, 0.7f, -0.7f};
+    for (int i = 0; i < 24; ++i) eccentricities.push_back(any_e(rng));
+    double worst = 0.0;
+    for (float e : eccentricities) {
+      k.offset_form(E.data(), E.size(), e, form.form, nu.data());
+      const long double root_1pe = sqrtl(1.0L + e), root_1me = sqrtl(1.0L - e);
+      for (size_t i = 0; i < E.size(); ++i) {
+        const long double h = static_cast<long double>(E[i]) / 2;
+        const long double exact = 2 * atan2l(root_1pe * sinl(h), root_1me * cosl(h));
+        const bool decidable =
+            std::fabs(static_cast<float>(nu[i] - kTrueAnomalySlack)) < 6.2831845f;
+        if (fabsl(exact) < 6.2831L) {
+          ASSERT_TRUE(decidable) << form.name << " E=" << E[i] << " e=" << e << ": " << nu[i]
+                                 << ", exact " << static_cast<double>(exact);
+        }
+        if (!decidable) continue;
+        const double error = static_cast<double>(fabsl(nu[i] - exact));
+        worst = std::fmax(worst, error);
+        ASSERT_LE(error, form.bound) << form.name << " E=" << E[i] << " e=" << e << ": "
+                                     << nu[i] << ", exact " << static_cast<double>(exact);
       }
-      if (!decidable) continue;
-      const double error = static_cast<double>(fabsl(nu[i] - exact));
-      worst = std::fmax(worst, error);
-      ASSERT_LE(error, kOffsetFormError) << "E=" << E[i] << " e=" << e << ": " << nu[i]
-                                         << ", exact " << static_cast<double>(exact);
     }
+    RecordProperty(std::string("largest_error_log2_") + form.name,
+                   std::to_string(std::log2(worst)));
   }
-  RecordProperty("largest_error_log2", std::to_string(std::log2(worst)));
 }
 
 // The lanes test steps with one float comparison against a per-call

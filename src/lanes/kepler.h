@@ -8,8 +8,8 @@
 // iterate, the float division and subtraction and the limit test are the
 // same IEEE operations in the same order, and the step test an equivalent
 // comparison (step_threshold). Only libm's sin, cos and atan2 are replaced,
-// by sincos_lanes (or sincos_far_lanes) and atan2_lanes, and only where a
-// rounding test proves that libm's values could not round to a different
+// by sincos_lanes (or sincos_far_lanes) and the offset forms of nu
+// (true_anomaly_offset.h), and only where a rounding test proves that libm's values could not round to a different
 // float. A lane the test cannot decide, or whose inputs leave the proven
 // domain, is redone from scratch by the plain solve.
 #ifndef TRUEANOMALY_LANES_KEPLER_H
@@ -21,7 +21,6 @@
 
 #include <type_traits>
 
-#include "atan2.h"
 #include "lanes.h"
 #include "paths.h"
 #include "sincos.h"
@@ -57,7 +56,8 @@ enum class StepTest { kOnEstimate, kOnFAndD };
 constexpr double kSinCosSlack = 0x1p-43;
 static_assert(kSinCosError + 0x1p-50 < kSinCosSlack / 4, "sin/cos slack too tight");
 
-// Largest gap between our nu = 2*atan2(y, x) and libm's. Our
+// Largest gap between our nu and libm's. With nu = 2*atan2(y, x) (the
+// scalar kernel, solve_one_avx2.cpp): our
 // x = sqrt(1-e)*cos(E/2) and y = sqrt(1+e)*sin(E/2) differ from libm's by
 // dx + dy <= (sqrt(1-e) + sqrt(1+e)) * kSinCosSlack + 2 ulp < D = 2^-41.95;
 // the exact point is at least r = sqrt(1 - |e|) >= 0.0999999 from the origin
@@ -73,25 +73,37 @@ static_assert(2.0 * (1.5707963267948966 * kXYSlack / (0.0999999 - kXYSlack) + kA
                      0x1p-49) < kTrueAnomalySlack / 2,
               "true anomaly slack too tight");
 
-// How finish_lanes computes nu:
-//   kAtan2   x and y as the plain solve forms them, then atan2_lanes (any e)
-//   kOffset  true_anomaly_offset_lanes, E plus atan of a small quotient, for
-//            one eccentricity with |e| <= kOffsetFormMaxE (no octant or
-//            quadrant logic: a third fewer operations than kAtan2)
-// For kOffset the same test allows for the offset form's own bound,
-// kOffsetFormError, plus libm's distance from the exact nu: its x and y
-// each within 1.31 * (2^-50 + 2^-52) of exact (cos and sin budgeted 4 ulp,
-// times sqrt(1 +- e) < 1.31, the square roots and products rounded), the
-// exact point at least sqrt(0.3) > 0.547 from the origin, so the angle moves
-// by at most (pi/2) * D / (0.547 - D) with D = dx + dy; libm's atan2 adds 2^-49,
+// How finish_lanes computes nu (true_anomaly_offset.h), E plus the atan of
+// a quotient, with no quadrant logic:
+//   kOffset      true_anomaly_offset_lanes, for one eccentricity with
+//                |e| <= kOffsetFormMaxE (no octant step either: the block
+//                driver)
+//   kOffsetWide  true_anomaly_offset_wide_lanes, for any e of the vector
+//                domain, one for the call or one per lane (the straggler
+//                driver)
+// Against x and y and atan2_lanes, kOffset takes a third fewer operations,
+// and kOffsetWide measured 5-9 % faster over the straggler driver on AVX2.
+// The same test allows for the form's own bound, kOffsetFormError or
+// kOffsetWideFormError, plus libm's distance from the exact nu: its x and y
+// each within 1.31 * (2^-50 + 2^-52) of exact for |e| <= 0.7 (cos and sin
+// budgeted 4 ulp, times sqrt(1 +- e) < 1.31, the square roots and products
+// rounded), 1.42 * (2^-50 + 2^-52) for |e| <= 0.99f, the exact point at
+// least sqrt(0.3) > 0.547 (0.0999999) from the origin, so the angle moves by
+// at most (pi/2) * D / (r - D) with D = dx + dy; libm's atan2 adds 2^-49,
 // and nu doubles both. The branch-cut test below holds as it stands.
-enum class Conversion { kAtan2, kOffset };
+enum class Conversion { kOffset, kOffsetWide };
 constexpr double kLibmOffsetXY = 2.0 * 1.31 * (0x1p-50 + 0x1p-52);
 static_assert(kOffsetFormError +
                       2.0 * (1.5707963267948966 * kLibmOffsetXY / (0.547 - kLibmOffsetXY) +
                              0x1p-49) <
                   kTrueAnomalySlack / 2,
               "true anomaly slack too tight for the offset form");
+constexpr double kLibmWideXY = 2.0 * 1.42 * (0x1p-50 + 0x1p-52);
+static_assert(kOffsetWideFormError +
+                      2.0 * (1.5707963267948966 * kLibmWideXY / (0.0999999 - kLibmWideXY) +
+                             0x1p-49) <
+                  kTrueAnomalySlack / 2,
+              "true anomaly slack too tight for the wide offset form");
 
 // What the lanes of a group share: the eccentricity and what follows from
 // it, as one double for the whole call (E = double) or one per lane
@@ -102,8 +114,7 @@ template <class E>
 struct OrbitOf {
   E e;
   E slack;  // kSinCosSlack with e's sign (see iterate_lanes)
-  E sqrt_1me, sqrt_1pe;
-  E k_minus_1;  // sqrt_1pe / sqrt_1me - 1, for the offset form (see finish_lanes)
+  E k_minus_1;  // sqrt(1+e)/sqrt(1-e) - 1 for the offset forms (see wide_form_ratio)
   int32_t max_iterations;
   float step_threshold;  // see step_threshold()
 };
@@ -130,8 +141,6 @@ inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tole
   const double sqrt_1me = __builtin_sqrt(1.0 - e), sqrt_1pe = __builtin_sqrt(e + 1.0);
   return Orbit{e,
                e >= 0.0 ? kSinCosSlack : -kSinCosSlack,
-               sqrt_1me,
-               sqrt_1pe,
                sqrt_1pe / sqrt_1me - 1.0,
                max_iterations,
                step_threshold(tolerance)};
@@ -139,22 +148,23 @@ inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tole
 
 // The orbit of W lanes with W eccentricities (capped, each within
 // eccentricity_in_vector_domain): the same operations as make_orbit, lane
-// by lane (IEEE square roots are correctly rounded, in vectors too).
-// The square roots are taken where the conversion needs them (half_roots),
-// not held in registers through the iteration.
+// by lane (IEEE square roots are correctly rounded, in vectors too), but
+// for k - 1, which the conversion takes in its own form (wide_form_ratio).
 template <int W>
 struct LaneOrbit : OrbitOf<typename Lanes<W>::d> {};
 
-// sqrt(1-e) and sqrt(1+e): computed once per call for one eccentricity, per
-// group in finish_lanes for one per lane.
-inline void half_roots(const Orbit &o, double *sqrt_1me, double *sqrt_1pe) {
-  *sqrt_1me = o.sqrt_1me;
-  *sqrt_1pe = o.sqrt_1pe;
+// k - 1 as the wide offset form takes it, gap/scale: for one eccentricity
+// k - 1 over 1, once per call; per lane sqrt(1+e) - sqrt(1-e) over
+// sqrt(1-e), per group in finish_lanes, where the square roots are not held
+// in registers through the iteration and no division is needed.
+inline void wide_form_ratio(const Orbit &o, double *scale, double *gap) {
+  *scale = 1.0;
+  *gap = o.k_minus_1;
 }
 template <int W, class D>
-TRUEANOMALY_LANES_INLINE void half_roots(const LaneOrbit<W> &o, D *sqrt_1me, D *sqrt_1pe) {
-  *sqrt_1me = sqrt_lanes(1.0 - o.e);
-  *sqrt_1pe = sqrt_lanes(o.e + 1.0);
+TRUEANOMALY_LANES_INLINE void wide_form_ratio(const LaneOrbit<W> &o, D *scale, D *gap) {
+  *scale = sqrt_lanes(1.0 - o.e);
+  *gap = sqrt_lanes(o.e + 1.0) - *scale;
 }
 
 template <int W>
@@ -166,8 +176,7 @@ TRUEANOMALY_LANES_INLINE LaneOrbit<W> make_lane_orbit(typename Lanes<W>::f eccen
   LaneOrbit<W> o;
   o.e = e;
   o.slack = e >= 0.0 ? splat<D>(kSinCosSlack) : splat<D>(-kSinCosSlack);
-  o.sqrt_1me = o.sqrt_1pe = splat<D>(0.0);  // see half_roots
-  o.k_minus_1 = splat<D>(0.0);               // the offset form is for one eccentricity
+  o.k_minus_1 = splat<D>(0.0);  // see LaneOrbit
   o.max_iterations = max_iterations;
   o.step_threshold = threshold;
   return o;
@@ -311,7 +320,7 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
 // status is kSolved, by kConversion, its value tested for rounding the same
 // way; other lanes keep their status, and their true_anomaly is not to be
 // used.
-template <int W, Conversion kConversion = Conversion::kAtan2, class O>
+template <int W, Conversion kConversion, class O>
 TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
                                           typename Lanes<W>::i status_in, const O &orbit,
                                           float *true_anomaly, int32_t *status_out) {
@@ -321,18 +330,15 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
   const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
   const I half_ok = abs_lanes(estimate) <= reduce_max;  // false for NaN
   const D E = widen<D>(half_ok ? estimate : splat<F>(0.0f));
+  D sc, ss;
+  half_angle_products<W>(E / 2.0, &sc, &ss);
   D nu;
   if constexpr (kConversion == Conversion::kOffset) {
-    D sc, ss;
-    half_angle_products<W>(E / 2.0, &sc, &ss);
     nu = true_anomaly_offset_lanes<W>(E, sc, ss, orbit.k_minus_1);
   } else {
-    D s, c;
-    sincos_lanes<W>(E / 2.0, &s, &c);
-    typename std::remove_const<decltype(orbit.e)>::type sqrt_1me, sqrt_1pe;  // double or D
-    half_roots(orbit, &sqrt_1me, &sqrt_1pe);
-    const D xs = sqrt_1me * c, ys = sqrt_1pe * s;
-    nu = 2.0 * atan2_lanes<W>(ys, xs);
+    typename std::remove_const<decltype(orbit.e)>::type scale, gap;  // double or D
+    wide_form_ratio(orbit, &scale, &gap);
+    nu = true_anomaly_offset_wide_lanes<W>(E, sc, ss, scale, gap);
   }
   const F nu_lo = narrow<F>(nu - kTrueAnomalySlack);
   const F nu_hi = narrow<F>(nu + kTrueAnomalySlack);
@@ -392,8 +398,7 @@ __attribute__((noinline)) void step_on(LaneState<W> *st, const Orbits &orbits) {
 //
 // kConversion: see finish_lanes (kOffset only for one eccentricity within
 // kOffsetFormMaxE).
-template <int W, int K, bool kOneStepRule, Conversion kConversion = Conversion::kAtan2,
-          class Orbits>
+template <int W, int K, bool kOneStepRule, Conversion kConversion, class Orbits>
 TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orbits &orbits,
                                           BlockResult<W * K> *out) {
   LaneState<W> st[K];

@@ -355,7 +355,8 @@ inline bool finish_block(const float *in, const Source &source, const Orbit &sha
       // Outside the vector domain the lanes ran with e = 0: the plain solve
       // decides these elements.
       const I s = outside ? splat<I>(int32_t{kUndecided}) : status[j];
-      finish_lanes<W>(estimate[j], s, orbit, r.true_anomaly + j * W, r.status + j * W);
+      finish_lanes<W, Conversion::kOffsetWide>(estimate[j], s, orbit, r.true_anomaly + j * W,
+                                               r.status + j * W);
     }
     return store_solved_block<B, true>(
         r, in + base, [&capped](int32_t k) { return capped[k]; }, n, base, count,
@@ -363,7 +364,8 @@ inline bool finish_block(const float *in, const Source &source, const Orbit &sha
   } else {
 #pragma GCC unroll 8
     for (int j = 0; j < K; ++j)
-      finish_lanes<W>(estimate[j], status[j], shared, r.true_anomaly + j * W, r.status + j * W);
+      finish_lanes<W, Conversion::kOffsetWide>(estimate[j], status[j], shared,
+                                               r.true_anomaly + j * W, r.status + j * W);
     const float e = source.e;
     return store_solved_block<B, true>(
         r, in + base, [e](int32_t) { return e; }, n, base, count, max_iterations, tolerance,

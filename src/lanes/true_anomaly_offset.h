@@ -1,26 +1,34 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Per instruction set (see lanes.h).
 //
-// true_anomaly_offset_lanes: nu = 2*atan2(sqrt(1+e)*sin(E/2), sqrt(1-e)*cos(E/2))
-// of W lanes for one eccentricity |e| <= 0.7, written as E plus an offset:
-// with h = E/2, s = sin h, c = cos h and k = sqrt((1+e)/(1-e)),
-// tan(nu/2) = k*tan(h), so nu/2 - h = atan(t) with
+// nu = 2*atan2(sqrt(1+e)*sin(E/2), sqrt(1-e)*cos(E/2)) of W lanes, written
+// as E plus an offset: with h = E/2, s = sin h, c = cos h and
+// k = sqrt((1+e)/(1-e)), tan(nu/2) = k*tan(h), so nu/2 - h = atan(t) with
 //   t = (k-1)*s*c / (c^2 + k*s^2) = (k-1)*s*c / (1 + (k-1)*s^2),
-// and |t| <= |k-1| / (2*sqrt(k)) < 0.4474 for |e| <= 0.7: one short
-// polynomial, no octant reduction and no quadrant logic (atan2_lanes needs
-// both, for any point). E is brought into [-2*pi, 2*pi] by whole turns of
-// nu, 4*pi, first. Within kOffsetFormError of the exact nu of E (derivation
-// below); used, like atan2_lanes, only under finish_lanes's rounding test.
+// and |t| <= |k-1| / (2*sqrt(k)). E is brought into [-2*pi, 2*pi] by whole
+// turns of nu, 4*pi, first. Two forms:
+//   true_anomaly_offset_lanes       |e| <= 0.7, where |t| < 0.4474: one
+//                                   short polynomial, no octant reduction
+//                                   and no quadrant logic (atan2_lanes needs
+//                                   both, for any point)
+//   true_anomaly_offset_wide_lanes  the vector paths' whole domain,
+//                                   |e| <= 0.99f, where |t| < 1.745: one
+//                                   octant step before the same polynomial,
+//                                   and still no quadrant logic
+// Each within its bound of the exact nu of E (derivations below); used, like
+// atan2_lanes, only under finish_lanes's rounding test.
 #ifndef TRUEANOMALY_LANES_TRUE_ANOMALY_OFFSET_H
 #define TRUEANOMALY_LANES_TRUE_ANOMALY_OFFSET_H
 
+#include "atan2.h"
 #include "lanes.h"
 #include "sincos.h"
 
 namespace trueanomaly_detail {
 namespace {
 
-// The eccentricities the offset form is proven for: |e| <= kOffsetFormMaxE.
+// The eccentricities true_anomaly_offset_lanes is proven for:
+// |e| <= kOffsetFormMaxE.
 constexpr float kOffsetFormMaxE = 0.7f;
 
 // Bound on |nu - exact nu| for |E| <= 2^23, |e| <= kOffsetFormMaxE, s and c
@@ -33,6 +41,10 @@ constexpr double kOffsetFormError = 0x1p-40;
 constexpr double kFourPiHi = 8.0 * kPiOver2Hi;
 constexpr double kFourPiLo = 8.0 * kPiOver2Lo;
 constexpr double kOneOverFourPi = 0x1.45f306dc9c883p-4;  // 1/(4*pi) rounded to double
+
+// Bound on |nu - exact nu| for the wide form, under the same conditions
+// with |e| <= 0.99f (derivation below true_anomaly_offset_wide_lanes).
+constexpr double kOffsetWideFormError = 0x1p-39;
 
 // B(z), z = t^2: atan(t) ~ t + t^3 B(z) on |t| <= 0.45,
 // |t + t^3 B(t^2) - atan(t)| < 2^-42.3 (largest on a 20001-point grid, rounded up),
@@ -111,6 +123,24 @@ __attribute__((always_inline)) inline void half_angle_products(typename Lanes<W>
   *ss = s * s;
 }
 
+// atan(u) for |u| <= 0.45: within 2^-42.3 + 2^-53 (the polynomial and its
+// evaluation; u^3 B(u^2) < 0.031).
+template <class D>
+__attribute__((always_inline)) inline D atan_offset(D u) {
+  const D z = u * u;
+  return mul_add(u * z, poly7(z, kAtanOffsetPoly), u);
+}
+
+// One value for the call, or one per lane.
+template <class D>
+__attribute__((always_inline)) inline D lanes_of(double x) {
+  return splat<D>(x);
+}
+template <class D>
+__attribute__((always_inline)) inline D lanes_of(D x) {
+  return x;
+}
+
 // nu of E (doubles that hold floats, |E| <= 2^23) from sc = sin(E/2)*cos(E/2)
 // and ss = sin(E/2)^2 (half_angle_products: both factors within
 // kSinCosError), and k_minus_1 = sqrt(1+e)/sqrt(1-e) - 1 of the eccentricity
@@ -120,10 +150,67 @@ __attribute__((always_inline)) inline typename Lanes<W>::d true_anomaly_offset_l
     typename Lanes<W>::d E, typename Lanes<W>::d sc, typename Lanes<W>::d ss, double k_minus_1) {
   typedef typename Lanes<W>::d D;
   const D t = sc * k_minus_1 / mul_add(ss, splat<D>(k_minus_1), splat<D>(1.0));
-  const D z = t * t;
-  const D a = mul_add(t * z, poly7(z, kAtanOffsetPoly), t);  // atan(t)
+  return mul_add(splat<D>(2.0), atan_offset(t), offset_turns_lanes<W>(E));
+}
+
+// The same for |e| <= 0.99f, from gap/scale = k - 1, each one value for the
+// call (double) or one per lane: t = n/d with n = gap*s*c and
+// d = scale + gap*s^2 (t's quotient, times scale). For one eccentricity
+// scale = 1 and gap = k - 1, as for true_anomaly_offset_lanes; per lane
+// scale = sqrt(1-e) and gap = sqrt(1+e) - sqrt(1-e), which saves a
+// division per group. Above tan(pi/8), atan(t) = pi/4 + atan((t-1)/(t+1)),
+// and with t = n/d that argument is (n - d)/(n + d): still one division,
+// and in both cases |u| <= 0.4143, inside the polynomial's range.
+template <int W, class R>
+__attribute__((always_inline)) inline typename Lanes<W>::d true_anomaly_offset_wide_lanes(
+    typename Lanes<W>::d E, typename Lanes<W>::d sc, typename Lanes<W>::d ss, R scale, R gap) {
+  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::l L;
+  const D n = sc * lanes_of<D>(gap), d = mul_add(ss, lanes_of<D>(gap), lanes_of<D>(scale));
+  const L sign_bit = splat<L>(INT64_MIN);
+  const D an = same_bits<D>(same_bits<L>(n) & ~sign_bit);
+  const L big = an > kTanPiOver8 * d;
+  const D u = (big ? an - d : an) / (big ? an + d : d);
+  D a = atan_offset(u);  // >= 0: u >= 0, or the sum below > 0.39
+  a = big ? kPiOver4 + a : a;
+  a = same_bits<D>(same_bits<L>(a) | (same_bits<L>(n) & sign_bit));  // atan(t)
   return mul_add(splat<D>(2.0), a, offset_turns_lanes<W>(E));
 }
+
+// Derivation of kOffsetWideFormError. Exact values carry _x. Write
+// Phi(s, c, K) = atan(K*s*c / (1 + K*s^2)), so nu_x = w_x + 2*Phi(s_x, c_x,
+// K_x) (the turns and the lift as above: the lift needs only k > 0), and
+// n/d = K*s*c / (1 + K*s^2) for K = gap/scale as rounded.
+//   s and c: dPhi = K*(c*(1 - K*s^2)*ds + D*s*dc) / (D^2 + N^2) with
+//   N = K*s*c and D = 1 + K*s^2 >= 0.0708 (K >= -0.93); over |e| <= 0.99f
+//   and every h, |K|*(|c*(1 - K*s^2)| + |D*s|) / (D^2 + N^2) < 21.05
+//   (tools/offset_form_slopes.py, on a grid; also |t| < 1.745 and
+//   D >= 0.0708), so s and c within kSinCosError move Phi by < 22 * 2^-45.5
+//   (22 leaves room for the grid and for second-order terms, which are
+//   2^-40 relative).
+//   K: Phi = angle(c, k*s) - angle(c, s), whose slope in k is at most
+//   1/(2*k). b/a, from the two square roots b and a of 1 +- e (each
+//   rounded, and each argument rounded), is within 3 * 2^-53 of k
+//   relative, and within 4 * 2^-53 once rounded itself (one eccentricity):
+//   < 2 * 2^-53. Then b/a - 1, or b - a (per lane), is rounded once, so K
+//   is that K times (1 + 2^-53) at most, and |K * dPhi/dK| =
+//   |K*s*c| / (D^2 + N^2) < 6.6 (tools/offset_form_slopes.py): < 6.6 * 2^-53.
+//   n and d: the same quotient scaled, so relative errors count as
+//   for n = K*s*c and d = 1 + K*s^2: n = N*(1 + 2 * 2^-53) at most, d within
+//   (|K|*s^2 + D) * 2^-53 of D; Phi moves by <= |dN|/|N| / 2 + |dD| / (2*D):
+//   < 2^-53 + 7.07 * 2^-53 (the second largest at K = -0.93, D = 0.0708).
+//   u: |n|/d or (|n| - d)/(|n| + d), relative < 3 * 2^-53 with |u| <= 0.4143
+//   (the switch compares |n| with tan(pi/8)*d rounded: off by 2^-52
+//   relative at most): < 1.25 * 2^-53. atan(x) = pi/4 + atan((x-1)/(x+1))
+//   for x > -1 is exact.
+//   atan_offset: < 2^-42.3 + 2^-53. pi/4 + a: the constant and the sum
+//   rounded, < 1.5 * 2^-53.
+//   So the angle is within 22 * 2^-45.5 + 2^-42.3 + 20.42 * 2^-53 of Phi_x, and
+//   nu = w + 2*a, rounded once below 8 (< 2^-51; nu >= 8 is never decided),
+//   with w within 2^-50.9: < 2^-39.
+static_assert(2.0 * (22.0 * kSinCosError + 1.85e-13 + 20.42 * 0x1p-53) + 4.8e-16 + 0x1p-51 <
+                  kOffsetWideFormError,
+              "wide offset form bound");
 
 }  // namespace
 }  // namespace trueanomaly_detail

@@ -38,6 +38,8 @@ struct Shape {
 // straggler driver 4), "4x5_one_step", "4x4_stragglers".
 std::string shape_name(const Shape &s);
 
+enum class OffsetForm { narrow, wide, wide_per_lane };
+
 struct Kernels {
   trueanomaly_detail::Path path;  // the path whose flags these are compiled with
   const char *name;               // its name in paths.h
@@ -49,10 +51,12 @@ struct Kernels {
   void (*sincos_far)(const double *x, size_t n, double *sin_x, double *cos_x);
   void (*sincos_far_wider)(const double *x, size_t n, double *sin_x, double *cos_x);
   void (*atan2)(const double *y, const double *x, size_t n, double *angle);
-  // The block driver's conversion, true_anomaly_offset_lanes, over n floats
-  // E with one eccentricity (|e| <= kOffsetFormMaxE): nu before rounding, from
-  // half_angle_products of E/2, as finish_lanes forms it.
-  void (*offset_form)(const float *E, size_t n, float e, double *nu);
+  // finish_lanes's conversions over n floats E with one eccentricity: nu
+  // before rounding, from half_angle_products of E/2, as finish_lanes forms
+  // it, by the block driver's true_anomaly_offset_lanes (|e| <=
+  // kOffsetFormMaxE) or the straggler driver's true_anomaly_offset_wide_lanes
+  // (|e| <= 0.99f), k - 1 from the call's orbit or per lane.
+  void (*offset_form)(const float *E, size_t n, float e, OffsetForm form, double *nu);
   // Its whole turns, offset_turns_lanes: E - 4*pi*round(E/(4*pi)) of n floats.
   void (*offset_turns)(const float *E, size_t n, double *w);
   // The path's own shape, one group of it, each driver forced, and one

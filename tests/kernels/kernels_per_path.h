@@ -60,10 +60,19 @@ void atan2_array(const double *y, const double *x, size_t n, double *angle) {
 }
 
 template <int W>
-void offset_form_array(const float *E, size_t n, float e, double *nu) {
+typename Lanes<W>::d wide_per_lane(typename Lanes<W>::d x, typename Lanes<W>::d sc,
+                                   typename Lanes<W>::d ss, const LaneOrbit<W> &orbit) {
+  typename Lanes<W>::d scale, gap;
+  wide_form_ratio(orbit, &scale, &gap);
+  return true_anomaly_offset_wide_lanes<W>(x, sc, ss, scale, gap);
+}
+
+template <int W>
+void offset_form_array(const float *E, size_t n, float e, OffsetForm form, double *nu) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
   const Orbit orbit = make_orbit(e, 2, 0);
+  const LaneOrbit<W> lane_orbit = make_lane_orbit<W>(splat<F>(e), 2, 1.0f);
   for (size_t i = 0; i < n; i += W) {
     const size_t m = n - i < W ? n - i : W;
     F v = splat<F>(0.0f);
@@ -71,7 +80,11 @@ void offset_form_array(const float *E, size_t n, float e, double *nu) {
     const D x = widen<D>(v);
     D sc, ss;
     half_angle_products<W>(x / 2.0, &sc, &ss);
-    const D a = true_anomaly_offset_lanes<W>(x, sc, ss, orbit.k_minus_1);
+    const D a =
+        form == OffsetForm::narrow ? true_anomaly_offset_lanes<W>(x, sc, ss, orbit.k_minus_1)
+        : form == OffsetForm::wide
+            ? true_anomaly_offset_wide_lanes<W>(x, sc, ss, 1.0, orbit.k_minus_1)
+            : wide_per_lane<W>(x, sc, ss, lane_orbit);
     memcpy(nu + i, &a, m * sizeof(double));
   }
 }
@@ -93,13 +106,14 @@ template <int W, int K>
 int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
                         int32_t max_iterations, int32_t tolerance) {
   if (max_iterations <= 1) return -1;
-  // Forced for any e: the offset form where it is proven, atan2 elsewhere.
+  // Forced for any e: the offset form where it is proven, the wide one
+  // elsewhere.
   const int32_t done =
       e >= -kOffsetFormMaxE && e <= kOffsetFormMaxE
           ? convert_blocks<W, K, true, Conversion::kOffset>(in, count, e, out, max_iterations,
                                                            tolerance, false)
-          : convert_blocks<W, K, true, Conversion::kAtan2>(in, count, e, out, max_iterations,
-                                                          tolerance, false);
+          : convert_blocks<W, K, true, Conversion::kOffsetWide>(in, count, e, out,
+                                                               max_iterations, tolerance, false);
   return done == count ? 0 : -1;
 }
 
@@ -125,7 +139,7 @@ void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations
   if (one_step_rule_applies(e, tolerance))
     solve_lanes<W, K, true, Conversion::kOffset>(mean_anomalies, SameOrbit{orbit}, &r);
   else
-    solve_lanes<W, K, false>(mean_anomalies, SameOrbit{orbit}, &r);
+    solve_lanes<W, K, false, Conversion::kOffsetWide>(mean_anomalies, SameOrbit{orbit}, &r);
   memcpy(status, r.status, sizeof r.status);
 }
 
