@@ -259,26 +259,33 @@ __attribute__((always_inline)) inline D poly4(D z, D z2, const double (&c)[5]) {
   return mul_add(z2, mul_add(z2, splat<D>(c[4]), p23), p01);
 }
 
+// The first eight terms, as two halves: c[0] + ... + c[3]*z^3 and
+// c[4] + ... + c[7]*z^3 (z2 = z*z).
 template <class D>
-__attribute__((always_inline)) inline D poly7(D z, const double (&c)[8]) {
-  const D z2 = z * z, z4 = z2 * z2;
+__attribute__((always_inline)) inline void estrin_halves(D z, D z2, const double *c, D *low,
+                                                         D *high) {
   const D p01 = mul_add(z, splat<D>(c[1]), splat<D>(c[0]));
   const D p23 = mul_add(z, splat<D>(c[3]), splat<D>(c[2]));
   const D p45 = mul_add(z, splat<D>(c[5]), splat<D>(c[4]));
   const D p67 = mul_add(z, splat<D>(c[7]), splat<D>(c[6]));
-  return mul_add(z4, mul_add(z2, p67, p45), mul_add(z2, p23, p01));
+  *low = mul_add(z2, p23, p01);
+  *high = mul_add(z2, p67, p45);
+}
+
+template <class D>
+__attribute__((always_inline)) inline D poly7(D z, const double (&c)[8]) {
+  const D z2 = z * z, z4 = z2 * z2;
+  D low, high;
+  estrin_halves(z, z2, c, &low, &high);
+  return mul_add(z4, high, low);
 }
 
 template <class D>
 __attribute__((always_inline)) inline D poly8(D z, const double (&c)[9]) {
   const D z2 = z * z, z4 = z2 * z2;
-  const D p01 = mul_add(z, splat<D>(c[1]), splat<D>(c[0]));
-  const D p23 = mul_add(z, splat<D>(c[3]), splat<D>(c[2]));
-  const D p45 = mul_add(z, splat<D>(c[5]), splat<D>(c[4]));
-  const D p67 = mul_add(z, splat<D>(c[7]), splat<D>(c[6]));
-  const D p03 = mul_add(z2, p23, p01);
-  const D p47 = mul_add(z2, p67, p45);
-  return mul_add(z4, mul_add(z4, splat<D>(c[8]), p47), p03);
+  D low, high;
+  estrin_halves(z, z2, c, &low, &high);
+  return mul_add(z4, mul_add(z4, splat<D>(c[8]), high), low);
 }
 
 }  // namespace
