@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: BSD-3-Clause */
-/* Prints a hash of libm's sin, cos and atan2 over a million arguments of the
-   kinds the library gives them (doubles that hold floats, and their halves).
+/* Prints a hash of libm's sin, cos and atan2 over a million arguments in
+   [-6.3, 6.3) and their halves, the range the library's solve works in.
    Two runs print different hashes when they ran different libm code: glibc
    picks its FMA or its plain variants by CPU (and by GLIBC_TUNABLES), and
    the two differ in the last bit for a few arguments in ten thousand. Built
@@ -21,11 +21,11 @@ int main(void) {
   uint32_t state = 1;
   for (int i = 0; i < 1000000; ++i) {
     state = state * 1664525u + 1013904223u;
-    /* a float in [-6.3, 6.3): [2, 4) by its bits, shifted */
+    /* f in [2, 4) by its bits, then x in [-6.3, 6.3) */
     const uint32_t bits = (state >> 9) | 0x40000000u;
     float f;
     memcpy(&f, &bits, sizeof f);
-    const double x = ((double)f - 3.0) * 2.1;
+    const double x = ((double)f - 3.0) * 6.3;
     h = mix(h, sin(x));
     h = mix(h, cos(x));
     h = mix(h, atan2(sin(x / 2.0), 0.3 * cos(x / 2.0)));
