@@ -22,6 +22,15 @@ constexpr double kPiOver4 = 0x1.921fb54442d18p-1;     // pi/4, pi/2, pi rounded 
 constexpr double kPiOver2 = 0x1.921fb54442d18p+0;
 constexpr double kPi = 0x1.921fb54442d18p+1;
 
+// The octant step of atan(n/m), n >= 0 and m > 0: u = n/m up to
+// tan(pi/8), else (n - m)/(n + m), where atan(n/m) = pi/4 + atan(u)
+// (*above marks those lanes); one division either way.
+template <class D, class L>
+__attribute__((always_inline)) inline D octant_step(D n, D m, L *above) {
+  *above = n > kTanPiOver8 * m;
+  return (*above ? n - m : n) / (*above ? n + m : m);
+}
+
 // A(z), z = u^2: atan(u) ~ u + u^3 A(z) on |u| <= tan(pi/8) + 2^-20,
 // |u + u^3 A(u^2) - atan(u)| < 2^-49.2 (largest on a 20001-point grid, rounded up),
 // with the coefficients as rounded to double.
@@ -56,8 +65,8 @@ __attribute__((always_inline)) inline typename Lanes<W>::d atan2_lanes(typename 
   const D ay = same_bits<D>(same_bits<L>(y) & ~sign_bit);
   const L swap = ay > ax;
   const D n = swap ? ax : ay, m = swap ? ay : ax;
-  const L big = n > kTanPiOver8 * m;
-  const D u = (big ? n - m : n) / (big ? n + m : m);
+  L big;
+  const D u = octant_step(n, m, &big);
   const D z = u * u;
   const D pa = poly8(z, kAtanPoly);
   D a = mul_add(u * z, pa, u);                        // atan(u)

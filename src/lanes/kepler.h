@@ -20,8 +20,6 @@
 #include <stdint.h>
 #include <string.h>
 
-#include <type_traits>
-
 #include "lanes.h"
 #include "paths.h"
 #include "sincos.h"
@@ -116,7 +114,7 @@ template <class E>
 struct OrbitOf {
   E e;
   E slack;  // kSinCosSlack with e's sign (see iterate_lanes)
-  E k_minus_1;  // sqrt(1+e)/sqrt(1-e) - 1 for the offset forms (see wide_form_ratio)
+  E k_minus_1;  // sqrt(1+e)/sqrt(1-e) - 1 for the offset forms (see wide_offset_nu)
   int32_t max_iterations;
   float step_threshold;  // see step_threshold()
 };
@@ -151,22 +149,29 @@ inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tole
 // The orbit of W lanes with W eccentricities (capped, each within
 // eccentricity_in_vector_domain): the same operations as make_orbit, lane
 // by lane (IEEE square roots are correctly rounded, in vectors too), but
-// for k - 1, which the conversion takes in its own form (wide_form_ratio).
+// for k - 1, which the conversion takes in its own form (wide_offset_nu).
 template <int W>
 struct LaneOrbit : OrbitOf<typename Lanes<W>::d> {};
 
-// k - 1 as the wide offset form takes it, gap/scale: for one eccentricity
-// k - 1 over 1, once per call; per lane sqrt(1+e) - sqrt(1-e) over
-// sqrt(1-e), per group in finish_lanes, where the square roots are not held
-// in registers through the iteration and no division is needed.
-inline void wide_form_ratio(const Orbit &o, double *scale, double *gap) {
-  *scale = 1.0;
-  *gap = o.k_minus_1;
+// nu by the wide offset form (true_anomaly_offset_wide_lanes), with k - 1
+// as gap/scale: for one eccentricity k - 1 over 1, from the call's orbit;
+// per lane sqrt(1+e) - sqrt(1-e) over sqrt(1-e), per group, where the square
+// roots are not held in registers through the iteration and no division is
+// needed.
+template <int W>
+TRUEANOMALY_LANES_INLINE typename Lanes<W>::d wide_offset_nu(typename Lanes<W>::d E,
+                                                             typename Lanes<W>::d sc,
+                                                             typename Lanes<W>::d ss,
+                                                             const Orbit &o) {
+  return true_anomaly_offset_wide_lanes<W>(E, sc, ss, 1.0, o.k_minus_1);
 }
-template <int W, class D>
-TRUEANOMALY_LANES_INLINE void wide_form_ratio(const LaneOrbit<W> &o, D *scale, D *gap) {
-  *scale = sqrt_lanes(1.0 - o.e);
-  *gap = sqrt_lanes(o.e + 1.0) - *scale;
+template <int W>
+TRUEANOMALY_LANES_INLINE typename Lanes<W>::d wide_offset_nu(typename Lanes<W>::d E,
+                                                             typename Lanes<W>::d sc,
+                                                             typename Lanes<W>::d ss,
+                                                             const LaneOrbit<W> &o) {
+  const typename Lanes<W>::d scale = sqrt_lanes(1.0 - o.e);
+  return true_anomaly_offset_wide_lanes<W>(E, sc, ss, scale, sqrt_lanes(o.e + 1.0) - scale);
 }
 
 template <int W>
@@ -338,9 +343,7 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
   if constexpr (kConversion == Conversion::kOffset) {
     nu = true_anomaly_offset_lanes<W>(E, sc, ss, orbit.k_minus_1);
   } else {
-    typename std::remove_const<decltype(orbit.e)>::type scale, gap;  // double or D
-    wide_form_ratio(orbit, &scale, &gap);
-    nu = true_anomaly_offset_wide_lanes<W>(E, sc, ss, scale, gap);
+    nu = wide_offset_nu<W>(E, sc, ss, orbit);
   }
   const F nu_lo = narrow<F>(nu - kTrueAnomalySlack);
   const F nu_hi = narrow<F>(nu + kTrueAnomalySlack);

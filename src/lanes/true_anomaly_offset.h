@@ -169,8 +169,8 @@ __attribute__((always_inline)) inline typename Lanes<W>::d true_anomaly_offset_w
   const D n = sc * lanes_of<D>(gap), d = mul_add(ss, lanes_of<D>(gap), lanes_of<D>(scale));
   const L sign_bit = splat<L>(INT64_MIN);
   const D an = same_bits<D>(same_bits<L>(n) & ~sign_bit);
-  const L big = an > kTanPiOver8 * d;
-  const D u = (big ? an - d : an) / (big ? an + d : d);
+  L big;
+  const D u = octant_step(an, d, &big);
   D a = atan_offset(u);  // >= 0: u >= 0, or the sum below > 0.39
   a = big ? kPiOver4 + a : a;
   a = same_bits<D>(same_bits<L>(a) | (same_bits<L>(n) & sign_bit));  // atan(t)

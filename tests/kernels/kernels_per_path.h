@@ -60,14 +60,6 @@ void atan2_array(const double *y, const double *x, size_t n, double *angle) {
 }
 
 template <int W>
-typename Lanes<W>::d wide_per_lane(typename Lanes<W>::d x, typename Lanes<W>::d sc,
-                                   typename Lanes<W>::d ss, const LaneOrbit<W> &orbit) {
-  typename Lanes<W>::d scale, gap;
-  wide_form_ratio(orbit, &scale, &gap);
-  return true_anomaly_offset_wide_lanes<W>(x, sc, ss, scale, gap);
-}
-
-template <int W>
 void offset_form_array(const float *E, size_t n, float e, OffsetForm form, double *nu) {
   typedef typename Lanes<W>::d D;
   typedef typename Lanes<W>::f F;
@@ -82,9 +74,8 @@ void offset_form_array(const float *E, size_t n, float e, OffsetForm form, doubl
     half_angle_products<W>(x / 2.0, &sc, &ss);
     const D a =
         form == OffsetForm::narrow ? true_anomaly_offset_lanes<W>(x, sc, ss, orbit.k_minus_1)
-        : form == OffsetForm::wide
-            ? true_anomaly_offset_wide_lanes<W>(x, sc, ss, 1.0, orbit.k_minus_1)
-            : wide_per_lane<W>(x, sc, ss, lane_orbit);
+        : form == OffsetForm::wide ? wide_offset_nu<W>(x, sc, ss, orbit)
+                                   : wide_offset_nu<W>(x, sc, ss, lane_orbit);
     memcpy(nu + i, &a, m * sizeof(double));
   }
 }
