@@ -16,7 +16,7 @@
 
 // One row per vector path, narrowest first: a CPU that runs a path runs
 // every earlier one (the dispatcher takes the last row the CPU satisfies).
-//   X(name, label, lanes, groups, block_groups, requirement)
+//   X(name, label, lanes, groups, block_groups, two_step_groups, requirement)
 //   name          path_<name>.cpp defines convert_array_<name>
 //   label         how people write it, for tables and messages
 //   lanes         doubles per vector register: the lane width W
@@ -25,12 +25,15 @@
 //   block_groups  the same for the block driver (lanes/kepler.h), measured
 //                 best per path: more groups give the CPU more independent
 //                 work, and the compiler more to keep in registers
+//   two_step_groups
+//                 the same for the two-step block driver (lanes/convert.h),
+//                 or 0 where the straggler driver measured faster there
 //   requirement   the CpuFeatures member that must be true (dispatch.cpp)
 // Only x86-64 builds have vector paths (cmake/VectorPaths.cmake).
 #if TRUEANOMALY_VECTOR_PATHS
 #define TRUEANOMALY_VECTOR_PATH_TABLE(X) \
-  X(avx2, "AVX2", 4, 4, 5, avx2_fma)        \
-  X(avx512, "AVX-512", 8, 4, 4, avx512f_fma)
+  X(avx2, "AVX2", 4, 4, 5, 0, avx2_fma)           \
+  X(avx512, "AVX-512", 8, 4, 4, 8, avx512f_fma)
 #else
 #define TRUEANOMALY_VECTOR_PATH_TABLE(X)
 #endif
@@ -41,7 +44,9 @@ namespace trueanomaly_detail {
 // vector paths of the table.
 enum class Path : int {
   plain = 0,
-#define TRUEANOMALY_PATH_ENUM(name, label, lanes, groups, block_groups, requirement) name,
+#define TRUEANOMALY_PATH_ENUM(name, label, lanes, groups, block_groups, two_step_groups, \
+                              requirement)                                               \
+  name,
   TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_ENUM)
 #undef TRUEANOMALY_PATH_ENUM
 };
@@ -50,14 +55,15 @@ struct PathInfo {
   Path path;
   const char *name;   // "plain", "avx2", ...
   const char *label;  // "plain", "AVX2", ...
-  int lanes, groups, block_groups;  // 1, 1 and 1 for the plain path
+  int lanes, groups, block_groups, two_step_groups;  // 1, 1, 1 and 0 for the plain path
 };
 
 // Every path this build has, narrowest first; kPaths[i].path == Path(i).
 constexpr PathInfo kPaths[] = {
-    {Path::plain, "plain", "plain", 1, 1, 1},
-#define TRUEANOMALY_PATH_INFO(name, label, lanes, groups, block_groups, requirement) \
-  {Path::name, #name, label, lanes, groups, block_groups},
+    {Path::plain, "plain", "plain", 1, 1, 1, 0},
+#define TRUEANOMALY_PATH_INFO(name, label, lanes, groups, block_groups, two_step_groups, \
+                              requirement)                                               \
+  {Path::name, #name, label, lanes, groups, block_groups, two_step_groups},
     TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_INFO)
 #undef TRUEANOMALY_PATH_INFO
 };
@@ -82,7 +88,8 @@ using ConvertFn = int32_t (*)(const float *in, int32_t count, float eccentricity
 
 int32_t convert_array_plain(const float *in, int32_t count, float eccentricity, float *out,
                             int32_t max_iterations, int32_t tolerance);
-#define TRUEANOMALY_PATH_DECLARE(name, label, lanes, groups, block_groups, requirement)   \
+#define TRUEANOMALY_PATH_DECLARE(name, label, lanes, groups, block_groups, two_step_groups, \
+                                 requirement)                                               \
   int32_t convert_array_##name(const float *in, int32_t count, float eccentricity,         \
                                float *out, int32_t max_iterations, int32_t tolerance);
 TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_DECLARE)
@@ -109,7 +116,7 @@ int32_t convert_per_element_plain(const float *in, const float *eccentricities, 
                                   float *out, int32_t max_iterations, int32_t tolerance,
                                   bool keep_going);
 #define TRUEANOMALY_PATH_DECLARE_ELEMENTS(name, label, lanes, groups, block_groups,        \
-                                          requirement)                                      \
+                                          two_step_groups, requirement)                     \
   int32_t convert_one_orbit_##name(const float *in, int32_t count, float eccentricity,       \
                                    float *out, int32_t max_iterations, int32_t tolerance,    \
                                    bool keep_going);                                         \
@@ -137,14 +144,16 @@ inline bool eccentricity_in_vector_domain(float e) { return e >= -0.99f && e <= 
   int32_t convert_array_##path_name(const float *in, int32_t count, float e, float *out,      \
                                     int32_t max_iterations, int32_t tolerance) {              \
     return convert_array_lanes<path_name##_info.lanes, path_name##_info.groups,               \
-                               path_name##_info.block_groups>(                                \
+                               path_name##_info.block_groups,                                 \
+                               path_name##_info.two_step_groups>(                             \
         in, count, e, out, max_iterations, tolerance);                                        \
   }                                                                                           \
   int32_t convert_one_orbit_##path_name(const float *in, int32_t count, float e, float *out,  \
                                         int32_t max_iterations, int32_t tolerance,            \
                                         bool keep_going) {                                    \
     return convert_one_orbit_lanes<path_name##_info.lanes, path_name##_info.groups,           \
-                                   path_name##_info.block_groups>(                            \
+                                   path_name##_info.block_groups,                             \
+                                   path_name##_info.two_step_groups>(                         \
         in, count, e, out, max_iterations, tolerance, keep_going);                            \
   }                                                                                           \
   int32_t convert_per_element_##path_name(const float *in, const float *eccentricities,       \

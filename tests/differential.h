@@ -32,13 +32,15 @@ enum class Regime : int {
                 // limits -5..205, tolerances INT32_MIN..INT32_MAX
   huge_mean,    // |M| up to 1e10, never reduced
   straying,     // e in [0.95, 0.99]: iterations that stray far, 2^31 steps
+  two_steps,    // |e| in [0.8, 0.9]: a second step common, a third rare
 };
 constexpr Regime kRegimes[] = {Regime::circle,   Regime::high_e,    Regime::negative_e,
-                               Regime::raw_bits, Regime::huge_mean, Regime::straying};
+                               Regime::raw_bits, Regime::huge_mean, Regime::straying,
+                               Regime::two_steps};
 
 inline const char* name(Regime r) {
-  static const char* const names[] = {"circle", "high_e", "negative_e",
-                                      "raw_bits", "huge_mean", "straying"};
+  static const char* const names[] = {"circle",    "high_e",   "negative_e", "raw_bits",
+                                      "huge_mean", "straying", "two_steps"};
   return names[static_cast<int>(r)];
 }
 
@@ -75,6 +77,10 @@ class Inputs {
       case Regime::raw_bits: c.eccentricity = float_from_bits(static_cast<uint32_t>(rng_())); break;
       case Regime::huge_mean: c.eccentricity = uniform_f(-0.5, 0.99); break;
       case Regime::straying: c.eccentricity = uniform_f(0.95, 0.99); break;
+      case Regime::two_steps:
+        c.eccentricity = uniform_f(0.8, 0.9);
+        if (rng_() & 1) c.eccentricity = -c.eccentricity;
+        break;
     }
     if (r == Regime::raw_bits) {
       c.limit = static_cast<int32_t>(rng_() % 211) - 5;

@@ -2,9 +2,10 @@
 // Per instruction set (see lanes.h).
 //
 // The conversions a vector path offers (paths.h), and which driver runs
-// each: the block driver (kepler.h) where one Newton step is the rule, the
-// straggler driver (stragglers.h) where the number of steps varies. Which one
-// runs changes only the speed, never a result.
+// each: the block driver (kepler.h) where one Newton step is the rule, or
+// (on paths that measured faster with it) two, the straggler driver
+// (stragglers.h) where the number of steps varies. Which one runs changes
+// only the speed, never a result.
 #ifndef TRUEANOMALY_LANES_CONVERT_H
 #define TRUEANOMALY_LANES_CONVERT_H
 
@@ -28,6 +29,21 @@ inline bool one_step_rule_applies(float e, int32_t tolerance) {
   return tolerance >= 0 && e >= -kOneStepMaxE && e <= kOneStepMaxE;
 }
 
+// At 0.8 <= |e| <= 0.9, from E = M, 31-42 % of the elements take a second
+// step and none a third (of 2^20 draws of M uniform in [0, 2*pi); at 0.92
+// 8.5 % take a third). There blocks of eight groups that take both steps
+// for every lane, the stopped lanes idling in the second, measured faster on
+// AVX-512 than the straggler driver, whose queue and window cost about as
+// much as the second steps' arithmetic (docs/performance.md); below 0.8 too
+// few elements take the second step. A block that holds an element needing
+// a third (|M| in the millions, say) hands the rest of the call to the
+// straggler driver. Both convert by the wide offset form.
+constexpr float kTwoStepMinE = 0.8f, kTwoStepMaxE = 0.9f;
+inline bool two_step_rule_applies(float e, int32_t tolerance) {
+  const float magnitude = e < 0.0f ? -e : e;
+  return tolerance >= 0 && magnitude >= kTwoStepMinE && magnitude <= kTwoStepMaxE;
+}
+
 // Every element of a call with a limit of 0 or 1 fails after one step.
 inline int32_t fail_every_element(int32_t count, float *out, bool keep_going) {
   if (keep_going)
@@ -35,9 +51,29 @@ inline int32_t fail_every_element(int32_t count, float *out, bool keep_going) {
   return 0;
 }
 
+// The two-step block driver, KT groups per block, handing over to the
+// straggler driver (K groups) at the first block it leaves unsolved. Returns
+// the index of the first failure, or count.
+template <int W, int K, int KT>
+inline int32_t convert_two_step_blocks(const float *in, int32_t count, float e, float *out,
+                                       int32_t max_iterations, int32_t tolerance,
+                                       bool keep_going) {
+  int32_t unsolved;
+  const int32_t first_failure = convert_blocks<W, KT, StepRule::kTwoSteps, Conversion::kOffsetWide>(
+      in, count, e, out, max_iterations, tolerance, keep_going, &unsolved);
+  if (unsolved == count) return first_failure;
+  // The blocks wrote nothing from `unsolved` on. A failure before it (kept
+  // as NaN: keep_going) comes first.
+  const int32_t rest = convert_with_stragglers<W, K>(in + unsolved, count - unsolved,
+                                                     OneEccentricity{e}, out + unsolved,
+                                                     max_iterations, tolerance, keep_going);
+  return first_failure != count ? first_failure : unsolved + rest;
+}
+
 // One eccentricity: the index of the first failure, or count. K groups per
-// block in the straggler driver, KB in the block driver.
-template <int W, int K, int KB>
+// block in the straggler driver, KB in the block driver, KT in the two-step
+// block driver (0: this path does not use it).
+template <int W, int K, int KB, int KT>
 inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, float *out,
                                        int32_t max_iterations, int32_t tolerance,
                                        bool keep_going) {
@@ -48,25 +84,32 @@ inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, 
     // (AVX2's five groups took 8.4 ns per element on 16 elements, four 5.7).
     constexpr int kHalf = KB >= 2 ? KB / 2 : 1, kAllButOne = KB >= 2 ? KB - 1 : 1;
     if (count <= W * kHalf)
-      return convert_blocks<W, kHalf, true, Conversion::kOffset>(in, count, e, out,
-                                                                 max_iterations, tolerance,
-                                                                 keep_going);
-    if (kAllButOne > kHalf && count <= W * kAllButOne)
-      return convert_blocks<W, kAllButOne, true, Conversion::kOffset>(
+      return convert_blocks<W, kHalf, StepRule::kOneStep, Conversion::kOffset>(
           in, count, e, out, max_iterations, tolerance, keep_going);
-    return convert_blocks<W, KB, true, Conversion::kOffset>(in, count, e, out, max_iterations,
-                                                            tolerance, keep_going);
+    if (kAllButOne > kHalf && count <= W * kAllButOne)
+      return convert_blocks<W, kAllButOne, StepRule::kOneStep, Conversion::kOffset>(
+          in, count, e, out, max_iterations, tolerance, keep_going);
+    return convert_blocks<W, KB, StepRule::kOneStep, Conversion::kOffset>(
+        in, count, e, out, max_iterations, tolerance, keep_going);
+  }
+  // Not in calls of two blocks or fewer: a block of KT groups is mostly
+  // padding there (measured slower up to 128 elements on AVX-512).
+  if constexpr (KT > 0) {
+    if (count > 2 * W * KT && two_step_rule_applies(e, tolerance))
+      return convert_two_step_blocks<W, K, KT>(in, count, e, out, max_iterations, tolerance,
+                                               keep_going);
   }
   return convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out, max_iterations,
                                        tolerance, keep_going);
 }
 
 // The array entry's form: 0, or -1 at the first failure.
-template <int W, int K, int KB>
+template <int W, int K, int KB, int KT>
 inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
                                    float *out, int32_t max_iterations,
                                    int32_t tolerance) {
-  return convert_one_orbit_lanes<W, K, KB>(in, count, e, out, max_iterations, tolerance, false) ==
+  return convert_one_orbit_lanes<W, K, KB, KT>(in, count, e, out, max_iterations, tolerance,
+                                               false) ==
                  count
              ? 0
              : -1;

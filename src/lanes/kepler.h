@@ -386,38 +386,52 @@ __attribute__((noinline)) void step_on(LaneState<W> *st, const Orbits &orbits) {
   step_until_stopped<W, K>(st, orbits);
 }
 
+// How solve_lanes steps a block:
+//   kUntilStopped  every group, until no lane runs
+//   kOneStep       where nearly every element stops after its first step:
+//                  that step written out straight, any further ones out of
+//                  line; the block then needs no loop, and the compiler
+//                  keeps less state alive across it (about 8 % faster at
+//                  e <= 0.5, 4 % slower at e = 0.9 where nearly every block
+//                  takes two steps)
+//   kTwoSteps      where nearly every element stops within two steps: both
+//                  written out straight for every lane, and no more; a block
+//                  with a lane still running after them is left unsolved,
+//                  for the caller to hand to another driver (no state is
+//                  kept for a third step, which would cost the common case)
+enum class StepRule { kUntilStopped, kOneStep, kTwoSteps };
+
 // Solves K groups of W mean anomalies, group j with orbits[j] (one
 // eccentricity for all, or one per lane; capped, and within
-// eccentricity_in_vector_domain). The groups are independent; running
+// eccentricity_in_vector_domain), by kRule; false, with *out unset, when
+// kTwoSteps leaves a lane running. The groups are independent; running
 // them side by side gives the CPU independent work while each waits on its
 // own chain of dependent operations. Each group's step is one long chain
 // (sin/cos, f and d, a division), so the CPU finds the other groups' work only
 // if the compiler interleaves them: the vector paths are compiled with GCC's
 // pre-allocation scheduler on for that reason (CMakeLists.txt).
 //
-// kOneStepRule: where nearly every element stops after its first step, that
-// step is written out straight and any further ones run out of line; the
-// block then needs no loop, and the compiler keeps less state alive across
-// it (about 8 % faster at e <= 0.5, 4 % slower at e = 0.9 where nearly every
-// block takes two steps).
-//
 // kConversion: see finish_lanes (kOffset only for one eccentricity within
 // kOffsetFormMaxE).
-template <int W, int K, bool kOneStepRule, Conversion kConversion, class Orbits>
-TRUEANOMALY_LANES_INLINE void solve_lanes(const float *mean_anomalies, const Orbits &orbits,
+template <int W, int K, StepRule kRule, Conversion kConversion, class Orbits>
+TRUEANOMALY_LANES_INLINE bool solve_lanes(const float *mean_anomalies, const Orbits &orbits,
                                           BlockResult<W * K> *out) {
   LaneState<W> st[K];
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j) start_lanes<W>(mean_anomalies + j * W, &st[j]);
-  if (kOneStepRule) {
+  if constexpr (kRule == StepRule::kUntilStopped) {
+    step_until_stopped<W, K>(st, orbits);
+  } else if constexpr (kRule == StepRule::kOneStep) {
     if (step_groups<W, K, StepTest::kOnFAndD>(st, orbits)) step_on<W, K>(st, orbits);
   } else {
-    step_until_stopped<W, K>(st, orbits);
+    step_groups<W, K, StepTest::kOnFAndD>(st, orbits);
+    if (step_groups<W, K>(st, orbits)) return false;
   }
 #pragma GCC unroll 8
   for (int j = 0; j < K; ++j)
     finish_lanes<W, kConversion>(st[j].estimate, st[j].status, orbits[j],
                                  out->true_anomaly + j * W, out->status + j * W);
+  return true;
 }
 
 // Stores the first n results of a solved block in index order; undecided
@@ -449,9 +463,11 @@ inline int32_t store_block(const BlockResult<B> &r, const float *mean, Eccentric
 // True when every status of the block is kSolved, read back as the compiler
 // chooses or (kByFours) four at a time. Four at a time, each load lies within
 // one group's store, so the CPU forwards it rather than waiting for the
-// stores to reach the cache: 2-5 % faster in the straggler driver; in the
-// block driver the same change measured 2-3 % slower (the compiler's
-// schedule of the whole block moves), so that one keeps the default.
+// stores to reach the cache: 2-5 % faster in the straggler driver, 4 % in
+// the two-step block driver (its eight groups the compiler reads back in
+// loads that span two groups' stores); in the one-step block driver the
+// same change measured 2-3 % slower (the compiler's schedule of the whole
+// block moves), so that one keeps the default.
 typedef Lanes<4>::i FourStatuses;
 template <bool kByFours, int B>
 inline bool all_solved(const BlockResult<B> &r) {
@@ -501,14 +517,18 @@ inline void load_block(const float *from, int64_t base, int32_t n, float (&block
   }
 }
 
-// The array conversion on blocks of K groups of W lanes, one eccentricity
-// (capped, within eccentricity_in_vector_domain, and within kOffsetFormMaxE
-// for kConversion == kOffset). Blocks are solved ahead of the stores, but
-// outputs are written strictly in index order (see store_block). Returns the
-// index of the first element that reached the limit, or count.
-template <int W, int K, bool kOneStepRule, Conversion kConversion>
+// The array conversion on blocks of K groups of W lanes stepped by kRule,
+// one eccentricity (capped, within eccentricity_in_vector_domain, and within
+// kOffsetFormMaxE for kConversion == kOffset). Blocks are solved ahead of the
+// stores, but outputs are written strictly in index order (see store_block).
+// Returns the index of the first element that reached the limit, or count.
+// With kTwoSteps the call may end early at a block left unsolved:
+// *unsolved is then the index of its first element, for another driver to
+// go on from (nothing from there on has been written), and count otherwise.
+template <int W, int K, StepRule kRule, Conversion kConversion>
 inline int32_t convert_blocks(const float *in, int32_t count, float e, float *out,
-                              int32_t max_iterations, int32_t tolerance, bool keep_going) {
+                              int32_t max_iterations, int32_t tolerance, bool keep_going,
+                              int32_t *unsolved = nullptr) {
   const Orbit orbit = make_orbit(e, max_iterations, tolerance);
   constexpr int32_t B = W * K;
   int32_t first_failure = count;
@@ -518,12 +538,16 @@ inline int32_t convert_blocks(const float *in, int32_t count, float e, float *ou
     float block[B];
     load_block(in, base, n, block);
     BlockResult<B> r;
-    solve_lanes<W, K, kOneStepRule, kConversion>(block, SameOrbit{orbit}, &r);
-    if (store_solved_block(
+    if (!solve_lanes<W, K, kRule, kConversion>(block, SameOrbit{orbit}, &r)) {
+      *unsolved = static_cast<int32_t>(base);
+      return first_failure;
+    }
+    if (store_solved_block<B, kRule == StepRule::kTwoSteps>(
             r, block, [e](int32_t) { return e; }, n, base, count, max_iterations, tolerance,
             keep_going, out, &first_failure))
       break;
   }
+  if (unsolved) *unsolved = count;
   return first_failure;
 }
 

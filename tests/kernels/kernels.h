@@ -24,18 +24,19 @@ using trueanomaly_detail::ConvertFn;
 
 // Which driver a shape runs: the one the array path would choose for the
 // call, or one of them forced, whatever e and the tolerance.
-enum class Driver { chosen, one_step, stragglers };
+enum class Driver { chosen, one_step, two_step, stragglers };
 
 // One instantiation of the array conversion: W lanes, K groups a block in
-// the straggler driver, KB in the block driver.
+// the straggler driver, KB in the block driver, KT in the two-step block
+// driver (0: not chosen).
 struct Shape {
-  int lanes, groups, block_groups;
+  int lanes, groups, block_groups, two_step_groups;
   Driver driver;
   ConvertFn convert;
 };
 
 // "4x4" (both drivers 4 groups), "4x5_4x4" (the block driver 5, the
-// straggler driver 4), "4x5_one_step", "4x4_stragglers".
+// straggler driver 4), "4x5_one_step", "4x8_two_step", "4x4_stragglers".
 std::string shape_name(const Shape &s);
 
 enum class OffsetForm { narrow, wide, wide_per_lane };

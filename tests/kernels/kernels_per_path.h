@@ -101,11 +101,23 @@ int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
   // elsewhere.
   const int32_t done =
       e >= -kOffsetFormMaxE && e <= kOffsetFormMaxE
-          ? convert_blocks<W, K, true, Conversion::kOffset>(in, count, e, out, max_iterations,
-                                                           tolerance, false)
-          : convert_blocks<W, K, true, Conversion::kOffsetWide>(in, count, e, out,
-                                                               max_iterations, tolerance, false);
+          ? convert_blocks<W, K, StepRule::kOneStep, Conversion::kOffset>(
+                in, count, e, out, max_iterations, tolerance, false)
+          : convert_blocks<W, K, StepRule::kOneStep, Conversion::kOffsetWide>(
+                in, count, e, out, max_iterations, tolerance, false);
   return done == count ? 0 : -1;
+}
+
+// Forced for any e and tolerance, handing over to the straggler driver as
+// the path does.
+template <int W, int K, int KT>
+int32_t two_step_driver(const float *in, int32_t count, float e, float *out,
+                        int32_t max_iterations, int32_t tolerance) {
+  if (max_iterations <= 1) return -1;
+  return convert_two_step_blocks<W, K, KT>(in, count, e, out, max_iterations, tolerance,
+                                           false) == count
+             ? 0
+             : -1;
 }
 
 template <int W, int K>
@@ -128,9 +140,11 @@ void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations
   const Orbit orbit = make_orbit(e, max_iterations, tolerance);
   BlockResult<W * K> r;
   if (one_step_rule_applies(e, tolerance))
-    solve_lanes<W, K, true, Conversion::kOffset>(mean_anomalies, SameOrbit{orbit}, &r);
+    solve_lanes<W, K, StepRule::kOneStep, Conversion::kOffset>(mean_anomalies, SameOrbit{orbit},
+                                                               &r);
   else
-    solve_lanes<W, K, false, Conversion::kOffsetWide>(mean_anomalies, SameOrbit{orbit}, &r);
+    solve_lanes<W, K, StepRule::kUntilStopped, Conversion::kOffsetWide>(mean_anomalies,
+                                                                       SameOrbit{orbit}, &r);
   memcpy(status, r.status, sizeof r.status);
 }
 
@@ -138,19 +152,23 @@ void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations
 template <size_t I>
 struct ShapesOf {
   static constexpr PathInfo own = kPaths[I];
+  static constexpr int kTwoStepGroups = own.two_step_groups > 0 ? own.two_step_groups : 8;
   static constexpr PathInfo wider = I + 1 < kPathCount ? kPaths[I + 1] : kPaths[I];
   static constexpr Shape own_shapes[] = {
-      {own.lanes, own.groups, own.block_groups, Driver::chosen,
-       &convert_array_lanes<own.lanes, own.groups, own.block_groups>},
-      {own.lanes, 1, 1, Driver::chosen, &convert_array_lanes<own.lanes, 1, 1>},
-      {own.lanes, own.groups, own.block_groups, Driver::one_step,
+      {own.lanes, own.groups, own.block_groups, own.two_step_groups, Driver::chosen,
+       &convert_array_lanes<own.lanes, own.groups, own.block_groups, own.two_step_groups>},
+      {own.lanes, 1, 1, 1, Driver::chosen, &convert_array_lanes<own.lanes, 1, 1, 1>},
+      {own.lanes, own.groups, own.block_groups, own.two_step_groups, Driver::one_step,
        &one_step_driver<own.lanes, own.block_groups>},
-      {own.lanes, own.groups, own.block_groups, Driver::stragglers,
+      {own.lanes, own.groups, own.block_groups, own.two_step_groups, Driver::stragglers,
        &straggler_driver<own.lanes, own.groups>},
-      {wider.lanes, 1, 1, Driver::chosen, &convert_array_lanes<wider.lanes, 1, 1>},
+      // On every path, whether or not it chooses this driver.
+      {own.lanes, own.groups, own.block_groups, kTwoStepGroups, Driver::two_step,
+       &two_step_driver<own.lanes, own.groups, kTwoStepGroups>},
+      {wider.lanes, 1, 1, 1, Driver::chosen, &convert_array_lanes<wider.lanes, 1, 1, 1>},
   };
   // Without a wider path, the last shape would repeat the first.
-  static constexpr size_t count = I + 1 < kPathCount ? 5 : 4;
+  static constexpr size_t count = I + 1 < kPathCount ? 6 : 5;
 };
 
 }  // namespace
