@@ -73,7 +73,7 @@ TRUEANOMALY_RESOLVER_SAFE Path widest_path() {
   const CpuFeatures f = cpu_features();
   Path widest = Path::plain;
 #define TRUEANOMALY_PATH_IF_MET(name, label, lanes, groups, block_groups, two_step_groups, \
-                                requirement) \
+                                requirement)                                               \
   if (f.requirement) widest = Path::name;
   TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_IF_MET)
 #undef TRUEANOMALY_PATH_IF_MET
@@ -157,8 +157,8 @@ int32_t elements_guarded(const float *in, const float *ecc, int32_t e_step, int3
 TRUEANOMALY_RESOLVER_SAFE ConvertFn chosen(Path path) {
   switch (path) {
 #define TRUEANOMALY_PATH_CASE(name, label, lanes, groups, block_groups, two_step_groups, \
-                              requirement) \
-  case Path::name:                                                     \
+                              requirement)                                               \
+  case Path::name:                                                                       \
     return convert_guarded<convert_array_##name>;
     TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_CASE)
 #undef TRUEANOMALY_PATH_CASE
@@ -170,8 +170,8 @@ TRUEANOMALY_RESOLVER_SAFE ConvertFn chosen(Path path) {
 TRUEANOMALY_RESOLVER_SAFE ElementsFn chosen_elements(Path path) {
   switch (path) {
 #define TRUEANOMALY_PATH_CASE(name, label, lanes, groups, block_groups, two_step_groups, \
-                              requirement) \
-  case Path::name:                                                     \
+                              requirement)                                               \
+  case Path::name:                                                                       \
     return elements_guarded<convert_one_orbit_##name, convert_per_element_##name>;
     TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_CASE)
 #undef TRUEANOMALY_PATH_CASE

@@ -6,7 +6,7 @@
 namespace lane_kernels {
 
 #define TRUEANOMALY_DECLARE_KERNELS(name, label, lanes, groups, block_groups, two_step_groups, \
-                                    requirement) \
+                                    requirement)                                               \
   extern const Kernels kernels_##name;
 TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_DECLARE_KERNELS)
 #undef TRUEANOMALY_DECLARE_KERNELS
@@ -28,7 +28,7 @@ std::string shape_name(const Shape &s) {
 std::vector<const Kernels *> compiled() {
   return {
 #define TRUEANOMALY_KERNELS_ADDRESS(name, label, lanes, groups, block_groups, two_step_groups, \
-                                    requirement) \
+                                    requirement)                                               \
   &kernels_##name,
       TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_KERNELS_ADDRESS)
 #undef TRUEANOMALY_KERNELS_ADDRESS
