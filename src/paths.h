@@ -27,12 +27,12 @@
 //                 work, and the compiler more to keep in registers
 //   two_step_groups
 //                 the same for the two-step block driver (lanes/convert.h),
-//                 or 0 where the straggler driver measured faster there
+//                 0 leaves that driver unused on the path
 //   requirement   the CpuFeatures member that must be true (dispatch.cpp)
 // Only x86-64 builds have vector paths (cmake/VectorPaths.cmake).
 #if TRUEANOMALY_VECTOR_PATHS
 #define TRUEANOMALY_VECTOR_PATH_TABLE(X)  \
-  X(avx2, "AVX2", 4, 4, 5, 0, avx2_fma)    \
+  X(avx2, "AVX2", 4, 4, 5, 8, avx2_fma)    \
   X(avx512, "AVX-512", 8, 4, 4, 8, avx512f_fma)
 #else
 #define TRUEANOMALY_VECTOR_PATH_TABLE(X)

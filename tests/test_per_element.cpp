@@ -154,8 +154,9 @@ TEST(PerElementFailure, StopsAtTheFirstFailingElementOrMarksItNaN) {
 // One eccentricity where two steps are the rule (|e| in [0.8, 0.9]): an
 // element that needs a third (at e = 0.9, a mean anomaly just below 2^21,
 // where E's float spacing rounds the steps up, and inside the lanes'
-// reduction) sends the rest of the call to the straggler driver. Wherever
-// it sits (the first block, either side of a block edge, the last
+// reduction) sends the rest of the call to the straggler driver, in calls
+// long enough for the two-step blocks (1024 elements). Wherever it sits
+// (the first block, either side of a block edge of either path, the last
 // element), with a limit that fails it or lets it finish, the outputs are
 // the model's in both failure modes.
 TEST(OneOrbit, AThirdStepHandsTheRestOverInOrder) {
@@ -165,8 +166,8 @@ TEST(OneOrbit, AThirdStepHandsTheRestOverInOrder) {
     float slow = 2.0e6f;
     while (model_solve(slow, e, 100, 0).steps < 3) slow = std::nextafter(slow, INFINITY);
     ASSERT_LT(slow, 4.0e6f);
-    for (size_t n : {size_t{300}, size_t{1000}}) {
-      for (size_t at : {size_t{0}, size_t{63}, size_t{64}, size_t{200}, n - 1}) {
+    for (size_t n : {size_t{1024}, size_t{3000}}) {
+      for (size_t at : {size_t{0}, size_t{31}, size_t{32}, size_t{63}, size_t{64}, n - 1}) {
         std::vector<float> m(n);
         for (float& x : m) x = circle(rng);
         m[at] = slow;

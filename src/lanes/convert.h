@@ -33,12 +33,18 @@ inline bool one_step_rule_applies(float e, int32_t tolerance) {
 // step and none a third (of 2^20 draws of M uniform in [0, 2*pi); at 0.92
 // 8.5 % take a third). There blocks of eight groups that take both steps
 // for every lane, the stopped lanes idling in the second, measured faster on
-// AVX-512 than the straggler driver, whose queue and window cost about as
-// much as the second steps' arithmetic (docs/performance.md); below 0.8 too
-// few elements take the second step. A block that holds an element needing
-// a third (|M| in the millions, say) hands the rest of the call to the
-// straggler driver. Both convert by the wide offset form.
+// AVX-512 and AVX2 than the straggler driver, whose queue and window cost
+// about as much as the second steps' arithmetic (docs/performance.md);
+// below 0.8 too few elements take the second step. A block that holds an
+// element needing a third (|M| in the millions, say) hands the rest of the
+// call to the straggler driver. Both convert by the wide offset form.
 constexpr float kTwoStepMinE = 0.8f, kTwoStepMaxE = 0.9f;
+// Not in shorter calls: against the straggler driver the two-step blocks
+// measured up to 50 % slower at 129 elements (mostly padding) and 2-8 %
+// slower at 256 on AVX-512, within 5 % either way from 384 to 1024, and
+// faster from 1024 on at every e of the range, on both paths
+// (docs/performance.md).
+constexpr int32_t kTwoStepMinCount = 512;
 inline bool two_step_rule_applies(float e, int32_t tolerance) {
   const float magnitude = e < 0.0f ? -e : e;
   return tolerance >= 0 && magnitude >= kTwoStepMinE && magnitude <= kTwoStepMaxE;
@@ -92,10 +98,8 @@ inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, 
     return convert_blocks<W, KB, StepRule::kOneStep, Conversion::kOffset>(
         in, count, e, out, max_iterations, tolerance, keep_going);
   }
-  // Not in calls of two blocks or fewer: a block of KT groups is mostly
-  // padding there (measured slower up to 128 elements on AVX-512).
   if constexpr (KT > 0) {
-    if (count > 2 * W * KT && two_step_rule_applies(e, tolerance))
+    if (count >= kTwoStepMinCount && two_step_rule_applies(e, tolerance))
       return convert_two_step_blocks<W, K, KT>(in, count, e, out, max_iterations, tolerance,
                                                keep_going);
   }
