@@ -429,8 +429,9 @@ TRUEANOMALY_LANES_INLINE bool solve_lanes(const float *mean_anomalies, const Orb
       // Taking the state's address here, where a block is left (rare),
       // keeps it one array in memory rather than split into registers. On
       // AVX2, whose 16 registers cannot hold eight groups' state either
-      // way, the compiler's own spilling measured 4-7 % slower at
-      // 0.85 <= e <= 0.9; on AVX-512 both measured the same.
+      // way, the compiler's own spilling measured 10-11 % slower at
+      // 0.8 <= e <= 0.9 (slower than the straggler driver); on AVX-512
+      // both measured the same.
       __asm__ volatile("" : : "r"(st) : "memory");
       return false;
     }
