@@ -155,10 +155,10 @@ TEST(PerElementFailure, StopsAtTheFirstFailingElementOrMarksItNaN) {
 // element that needs a third (at e = 0.9, a mean anomaly just below 2^21,
 // where E's float spacing rounds the steps up, and inside the lanes'
 // reduction) sends the rest of the call to the straggler driver, in calls
-// long enough for the two-step blocks (1024 elements). Wherever it sits
-// (the first block, either side of a block edge of either path, the last
-// element), with a limit that fails it or lets it finish, the outputs are
-// the model's in both failure modes.
+// long enough for the two-step blocks (512 elements or more). Wherever it
+// sits (the first block, either side of a block edge of either path, the
+// last element), with a limit that fails it or lets it finish, the outputs
+// are the model's in both failure modes.
 TEST(OneOrbit, AThirdStepHandsTheRestOverInOrder) {
   std::mt19937_64 rng(11);
   std::uniform_real_distribution<float> circle(-6.28f, 6.28f);
