@@ -72,7 +72,7 @@ TRUEANOMALY_RESOLVER_SAFE CpuFeatures cpu_features() {
 TRUEANOMALY_RESOLVER_SAFE Path widest_path() {
   const CpuFeatures f = cpu_features();
   Path widest = Path::plain;
-#define TRUEANOMALY_PATH_IF_MET(name, label, lanes, groups, block_groups, two_step_groups, \
+#define TRUEANOMALY_PATH_IF_MET(name, label, lanes, groups, block_groups, long_call_groups, \
                                 requirement)                                               \
   if (f.requirement) widest = Path::name;
   TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_IF_MET)
@@ -156,7 +156,7 @@ int32_t elements_guarded(const float *in, const float *ecc, int32_t e_step, int3
 // load-time resolver must not read data that may still await relocation.
 TRUEANOMALY_RESOLVER_SAFE ConvertFn chosen(Path path) {
   switch (path) {
-#define TRUEANOMALY_PATH_CASE(name, label, lanes, groups, block_groups, two_step_groups, \
+#define TRUEANOMALY_PATH_CASE(name, label, lanes, groups, block_groups, long_call_groups, \
                               requirement)                                               \
   case Path::name:                                                                       \
     return convert_guarded<convert_array_##name>;
@@ -169,7 +169,7 @@ TRUEANOMALY_RESOLVER_SAFE ConvertFn chosen(Path path) {
 
 TRUEANOMALY_RESOLVER_SAFE ElementsFn chosen_elements(Path path) {
   switch (path) {
-#define TRUEANOMALY_PATH_CASE(name, label, lanes, groups, block_groups, two_step_groups, \
+#define TRUEANOMALY_PATH_CASE(name, label, lanes, groups, block_groups, long_call_groups, \
                               requirement)                                               \
   case Path::name:                                                                       \
     return elements_guarded<convert_one_orbit_##name, convert_per_element_##name>;

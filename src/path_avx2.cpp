@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The AVX2 path (paths.h: 4 lanes, 4 groups, 5 in the block driver, 8 in
-// the two-step block driver), compiled with -mavx2 -mfma; reached only on
-// CPUs that have both.
+// both block drivers on calls of 512 elements or more), compiled with
+// -mavx2 -mfma; reached only on CPUs that have both.
 #include "lanes/convert.h"
 #include "paths.h"
 

@@ -16,7 +16,7 @@
 
 // One row per vector path, narrowest first: a CPU that runs a path runs
 // every earlier one (the dispatcher takes the last row the CPU satisfies).
-//   X(name, label, lanes, groups, block_groups, two_step_groups, requirement)
+//   X(name, label, lanes, groups, block_groups, long_call_groups, requirement)
 //   name          path_<name>.cpp defines convert_array_<name>
 //   label         how people write it, for tables and messages
 //   lanes         doubles per vector register: the lane width W
@@ -25,9 +25,11 @@
 //   block_groups  the same for the block driver (lanes/kepler.h), measured
 //                 best per path: more groups give the CPU more independent
 //                 work, and the compiler more to keep in registers
-//   two_step_groups
-//                 the same for the two-step block driver (lanes/convert.h),
-//                 0 leaves that driver unused on the path
+//   long_call_groups
+//                 the same for calls of 512 elements or more, where the
+//                 one- and two-step rules run blocks of this many groups
+//                 (lanes/convert.h); 0: such calls as shorter ones, and no
+//                 two-step block driver
 //   requirement   the CpuFeatures member that must be true (dispatch.cpp)
 // Only x86-64 builds have vector paths (cmake/VectorPaths.cmake).
 #if TRUEANOMALY_VECTOR_PATHS
@@ -44,7 +46,7 @@ namespace trueanomaly_detail {
 // vector paths of the table.
 enum class Path : int {
   plain = 0,
-#define TRUEANOMALY_PATH_ENUM(name, label, lanes, groups, block_groups, two_step_groups, \
+#define TRUEANOMALY_PATH_ENUM(name, label, lanes, groups, block_groups, long_call_groups, \
                               requirement)                                               \
   name,
   TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_ENUM)
@@ -55,15 +57,15 @@ struct PathInfo {
   Path path;
   const char *name;   // "plain", "avx2", ...
   const char *label;  // "plain", "AVX2", ...
-  int lanes, groups, block_groups, two_step_groups;  // 1, 1, 1 and 0 for the plain path
+  int lanes, groups, block_groups, long_call_groups;  // 1, 1, 1 and 0 for the plain path
 };
 
 // Every path this build has, narrowest first; kPaths[i].path == Path(i).
 constexpr PathInfo kPaths[] = {
     {Path::plain, "plain", "plain", 1, 1, 1, 0},
-#define TRUEANOMALY_PATH_INFO(name, label, lanes, groups, block_groups, two_step_groups, \
+#define TRUEANOMALY_PATH_INFO(name, label, lanes, groups, block_groups, long_call_groups, \
                               requirement)                                               \
-  {Path::name, #name, label, lanes, groups, block_groups, two_step_groups},
+  {Path::name, #name, label, lanes, groups, block_groups, long_call_groups},
     TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_INFO)
 #undef TRUEANOMALY_PATH_INFO
 };
@@ -88,7 +90,7 @@ using ConvertFn = int32_t (*)(const float *in, int32_t count, float eccentricity
 
 int32_t convert_array_plain(const float *in, int32_t count, float eccentricity, float *out,
                             int32_t max_iterations, int32_t tolerance);
-#define TRUEANOMALY_PATH_DECLARE(name, label, lanes, groups, block_groups, two_step_groups, \
+#define TRUEANOMALY_PATH_DECLARE(name, label, lanes, groups, block_groups, long_call_groups, \
                                  requirement)                                               \
   int32_t convert_array_##name(const float *in, int32_t count, float eccentricity,         \
                                float *out, int32_t max_iterations, int32_t tolerance);
@@ -116,7 +118,7 @@ int32_t convert_per_element_plain(const float *in, const float *eccentricities, 
                                   float *out, int32_t max_iterations, int32_t tolerance,
                                   bool keep_going);
 #define TRUEANOMALY_PATH_DECLARE_ELEMENTS(name, label, lanes, groups, block_groups,        \
-                                          two_step_groups, requirement)                     \
+                                          long_call_groups, requirement)                     \
   int32_t convert_one_orbit_##name(const float *in, int32_t count, float eccentricity,       \
                                    float *out, int32_t max_iterations, int32_t tolerance,    \
                                    bool keep_going);                                         \
@@ -145,7 +147,7 @@ inline bool eccentricity_in_vector_domain(float e) { return e >= -0.99f && e <= 
                                     int32_t max_iterations, int32_t tolerance) {              \
     return convert_array_lanes<path_name##_info.lanes, path_name##_info.groups,               \
                                path_name##_info.block_groups,                                 \
-                               path_name##_info.two_step_groups>(                             \
+                               path_name##_info.long_call_groups>(                             \
         in, count, e, out, max_iterations, tolerance);                                        \
   }                                                                                           \
   int32_t convert_one_orbit_##path_name(const float *in, int32_t count, float e, float *out,  \
@@ -153,7 +155,7 @@ inline bool eccentricity_in_vector_domain(float e) { return e >= -0.99f && e <= 
                                         bool keep_going) {                                    \
     return convert_one_orbit_lanes<path_name##_info.lanes, path_name##_info.groups,           \
                                    path_name##_info.block_groups,                             \
-                                   path_name##_info.two_step_groups>(                         \
+                                   path_name##_info.long_call_groups>(                         \
         in, count, e, out, max_iterations, tolerance, keep_going);                            \
   }                                                                                           \
   int32_t convert_per_element_##path_name(const float *in, const float *eccentricities,       \

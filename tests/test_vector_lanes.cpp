@@ -124,7 +124,7 @@ TEST_P(LaneShape, ShortBlocksAndFailuresKeepOrder) {
   const lane_kernels::Shape &shape = *GetParam().shape;
   std::vector<int32_t> lengths = {1, 3, 7, 8, 9, 15, 16, 17, 31, 32, 33, 65};
   // Each driver's block edges.
-  for (int32_t groups : {shape.groups, shape.block_groups, shape.two_step_groups}) {
+  for (int32_t groups : {shape.groups, shape.block_groups, shape.long_call_groups}) {
     if (groups == 0) continue;
     const int32_t b = shape.lanes * groups;
     for (int32_t n : {b / 2, b / 2 + 1, b - 1, b, b + 1, 2 * b + 1}) lengths.push_back(n);

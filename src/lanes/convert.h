@@ -39,12 +39,15 @@ inline bool one_step_rule_applies(float e, int32_t tolerance) {
 // element needing a third (|M| in the millions, say) hands the rest of the
 // call to the straggler driver. Both convert by the wide offset form.
 constexpr float kTwoStepMinE = 0.8f, kTwoStepMaxE = 0.9f;
-// Not in shorter calls: against the straggler driver the two-step blocks
-// measured up to 50 % slower at 129 elements (mostly padding) and 2-8 %
-// slower at 256 on AVX-512, within 5 % either way from 384 to 1024, and
-// faster from 1024 on at every e of the range, on both paths
-// (docs/performance.md).
-constexpr int32_t kTwoStepMinCount = 512;
+// Calls of kLongCallMinCount elements or more run blocks of the path's
+// long_call_groups (paths.h), eight on both paths, for one step as for two.
+// Against the straggler driver the two-step blocks measured up to 50 %
+// slower at 129 elements (mostly padding) and 2-8 % slower at 256 on
+// AVX-512, within 5 % either way from 384 to 1024, and faster from 1024 on
+// at every e of the range, on both paths; one-step blocks of eight groups
+// instead of five (AVX2) or four (AVX-512) 2-3 % faster from 1000 elements
+// on, 30 % slower on 100 (docs/performance.md).
+constexpr int32_t kLongCallMinCount = 512;
 inline bool two_step_rule_applies(float e, int32_t tolerance) {
   const float magnitude = e < 0.0f ? -e : e;
   return tolerance >= 0 && magnitude >= kTwoStepMinE && magnitude <= kTwoStepMaxE;
@@ -77,9 +80,10 @@ inline int32_t convert_two_step_blocks(const float *in, int32_t count, float e, 
 }
 
 // One eccentricity: the index of the first failure, or count. K groups per
-// block in the straggler driver, KB in the block driver, KT in the two-step
-// block driver (0: this path does not use it).
-template <int W, int K, int KB, int KT>
+// block in the straggler driver, KB in the block driver, KL in both block
+// drivers in calls of kLongCallMinCount elements or more (0: as shorter
+// calls, and no two-step block driver).
+template <int W, int K, int KB, int KL>
 inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, float *out,
                                        int32_t max_iterations, int32_t tolerance,
                                        bool keep_going) {
@@ -95,12 +99,17 @@ inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, 
     if (kAllButOne > kHalf && count <= W * kAllButOne)
       return convert_blocks<W, kAllButOne, StepRule::kOneStep, Conversion::kOffset>(
           in, count, e, out, max_iterations, tolerance, keep_going);
+    if constexpr (KL > 0) {
+      if (count >= kLongCallMinCount)
+        return convert_blocks<W, KL, StepRule::kOneStep, Conversion::kOffset>(
+            in, count, e, out, max_iterations, tolerance, keep_going);
+    }
     return convert_blocks<W, KB, StepRule::kOneStep, Conversion::kOffset>(
         in, count, e, out, max_iterations, tolerance, keep_going);
   }
-  if constexpr (KT > 0) {
-    if (count >= kTwoStepMinCount && two_step_rule_applies(e, tolerance))
-      return convert_two_step_blocks<W, K, KT>(in, count, e, out, max_iterations, tolerance,
+  if constexpr (KL > 0) {
+    if (count >= kLongCallMinCount && two_step_rule_applies(e, tolerance))
+      return convert_two_step_blocks<W, K, KL>(in, count, e, out, max_iterations, tolerance,
                                                keep_going);
   }
   return convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out, max_iterations,
@@ -108,11 +117,11 @@ inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, 
 }
 
 // The array entry's form: 0, or -1 at the first failure.
-template <int W, int K, int KB, int KT>
+template <int W, int K, int KB, int KL>
 inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
                                    float *out, int32_t max_iterations,
                                    int32_t tolerance) {
-  return convert_one_orbit_lanes<W, K, KB, KT>(in, count, e, out, max_iterations, tolerance,
+  return convert_one_orbit_lanes<W, K, KB, KL>(in, count, e, out, max_iterations, tolerance,
                                                false) ==
                  count
              ? 0

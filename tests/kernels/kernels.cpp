@@ -5,7 +5,7 @@
 
 namespace lane_kernels {
 
-#define TRUEANOMALY_DECLARE_KERNELS(name, label, lanes, groups, block_groups, two_step_groups, \
+#define TRUEANOMALY_DECLARE_KERNELS(name, label, lanes, groups, block_groups, long_call_groups, \
                                     requirement)                                               \
   extern const Kernels kernels_##name;
 TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_DECLARE_KERNELS)
@@ -17,7 +17,7 @@ std::string shape_name(const Shape &s) {
   };
   switch (s.driver) {
     case Driver::one_step: return shape(s.block_groups) + "_one_step";
-    case Driver::two_step: return shape(s.two_step_groups) + "_two_step";
+    case Driver::two_step: return shape(s.long_call_groups) + "_two_step";
     case Driver::stragglers: return shape(s.groups) + "_stragglers";
     case Driver::chosen: break;
   }
@@ -27,7 +27,7 @@ std::string shape_name(const Shape &s) {
 
 std::vector<const Kernels *> compiled() {
   return {
-#define TRUEANOMALY_KERNELS_ADDRESS(name, label, lanes, groups, block_groups, two_step_groups, \
+#define TRUEANOMALY_KERNELS_ADDRESS(name, label, lanes, groups, block_groups, long_call_groups, \
                                     requirement)                                               \
   &kernels_##name,
       TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_KERNELS_ADDRESS)

@@ -27,16 +27,18 @@ using trueanomaly_detail::ConvertFn;
 enum class Driver { chosen, one_step, two_step, stragglers };
 
 // One instantiation of the array conversion: W lanes, K groups a block in
-// the straggler driver, KB in the block driver, KT in the two-step block
-// driver (0: not chosen).
+// the straggler driver, KB in the block driver, KL in both block drivers
+// on calls of 512 elements or more (0: as on shorter calls, and no
+// two-step block driver).
 struct Shape {
-  int lanes, groups, block_groups, two_step_groups;
+  int lanes, groups, block_groups, long_call_groups;
   Driver driver;
   ConvertFn convert;
 };
 
 // "4x4" (both drivers 4 groups), "4x5_4x4" (the block driver 5, the
-// straggler driver 4), "4x5_one_step", "4x8_two_step", "4x4_stragglers".
+// straggler driver 4), "4x5_one_step", "4x8_one_step", "4x8_two_step",
+// "4x4_stragglers".
 std::string shape_name(const Shape &s);
 
 enum class OffsetForm { narrow, wide, wide_per_lane };

@@ -152,19 +152,22 @@ void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations
 template <size_t I>
 struct ShapesOf {
   static constexpr PathInfo own = kPaths[I];
-  static constexpr int kTwoStepGroups = own.two_step_groups > 0 ? own.two_step_groups : 8;
+  static constexpr int kLongCallGroups = own.long_call_groups > 0 ? own.long_call_groups : 8;
   static constexpr PathInfo wider = I + 1 < kPathCount ? kPaths[I + 1] : kPaths[I];
   static constexpr Shape own_shapes[] = {
-      {own.lanes, own.groups, own.block_groups, own.two_step_groups, Driver::chosen,
-       &convert_array_lanes<own.lanes, own.groups, own.block_groups, own.two_step_groups>},
+      {own.lanes, own.groups, own.block_groups, own.long_call_groups, Driver::chosen,
+       &convert_array_lanes<own.lanes, own.groups, own.block_groups, own.long_call_groups>},
       {own.lanes, 1, 1, 1, Driver::chosen, &convert_array_lanes<own.lanes, 1, 1, 1>},
-      {own.lanes, own.groups, own.block_groups, own.two_step_groups, Driver::one_step,
+      {own.lanes, own.groups, own.block_groups, own.long_call_groups, Driver::one_step,
        &one_step_driver<own.lanes, own.block_groups>},
-      {own.lanes, own.groups, own.block_groups, own.two_step_groups, Driver::stragglers,
+      // The block drivers as calls of 512 elements or more run them, at
+      // any length; on every path, whether or not it chooses them.
+      {own.lanes, own.groups, kLongCallGroups, own.long_call_groups, Driver::one_step,
+       &one_step_driver<own.lanes, kLongCallGroups>},
+      {own.lanes, own.groups, own.block_groups, own.long_call_groups, Driver::stragglers,
        &straggler_driver<own.lanes, own.groups>},
-      // On every path, whether or not it chooses this driver.
-      {own.lanes, own.groups, own.block_groups, kTwoStepGroups, Driver::two_step,
-       &two_step_driver<own.lanes, own.groups, kTwoStepGroups>},
+      {own.lanes, own.groups, own.block_groups, kLongCallGroups, Driver::two_step,
+       &two_step_driver<own.lanes, own.groups, kLongCallGroups>},
       {wider.lanes, 1, 1, 1, Driver::chosen, &convert_array_lanes<wider.lanes, 1, 1, 1>},
   };
   // Without a wider path, the last shape would repeat the first.
