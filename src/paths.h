@@ -33,7 +33,7 @@
 //   requirement   the CpuFeatures member that must be true (dispatch.cpp)
 // Only x86-64 builds have vector paths (cmake/VectorPaths.cmake).
 #if TRUEANOMALY_VECTOR_PATHS
-#define TRUEANOMALY_VECTOR_PATH_TABLE(X)  \
+#define TRUEANOMALY_VECTOR_PATH_TABLE(X)   \
   X(avx2, "AVX2", 4, 4, 5, 8, avx2_fma)    \
   X(avx512, "AVX-512", 8, 4, 4, 8, avx512f_fma)
 #else

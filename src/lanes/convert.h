@@ -3,9 +3,8 @@
 //
 // The conversions a vector path offers (paths.h), and which driver runs
 // each: the block driver (kepler.h) where one Newton step is the rule, or
-// (on paths that measured faster with it) two, the straggler driver
-// (stragglers.h) where the number of steps varies. Which one runs changes
-// only the speed, never a result.
+// (in long calls) two, the straggler driver (stragglers.h) where the number
+// of steps varies. Which one runs changes only the speed, never a result.
 #ifndef TRUEANOMALY_LANES_CONVERT_H
 #define TRUEANOMALY_LANES_CONVERT_H
 
@@ -39,6 +38,11 @@ inline bool one_step_rule_applies(float e, int32_t tolerance) {
 // element needing a third (|M| in the millions, say) hands the rest of the
 // call to the straggler driver. Both convert by the wide offset form.
 constexpr float kTwoStepMinE = 0.8f, kTwoStepMaxE = 0.9f;
+inline bool two_step_rule_applies(float e, int32_t tolerance) {
+  const float magnitude = e < 0.0f ? -e : e;
+  return tolerance >= 0 && magnitude >= kTwoStepMinE && magnitude <= kTwoStepMaxE;
+}
+
 // Calls of kLongCallMinCount elements or more run blocks of the path's
 // long_call_groups (paths.h), eight on both paths, for one step as for two.
 // Against the straggler driver the two-step blocks measured up to 50 %
@@ -48,10 +52,6 @@ constexpr float kTwoStepMinE = 0.8f, kTwoStepMaxE = 0.9f;
 // instead of five (AVX2) or four (AVX-512) 2-3 % faster from 1000 elements
 // on, 30 % slower on 100 (docs/performance.md).
 constexpr int32_t kLongCallMinCount = 512;
-inline bool two_step_rule_applies(float e, int32_t tolerance) {
-  const float magnitude = e < 0.0f ? -e : e;
-  return tolerance >= 0 && magnitude >= kTwoStepMinE && magnitude <= kTwoStepMaxE;
-}
 
 // Every element of a call with a limit of 0 or 1 fails after one step.
 inline int32_t fail_every_element(int32_t count, float *out, bool keep_going) {
@@ -116,16 +116,19 @@ inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, 
                                        tolerance, keep_going);
 }
 
-// The array entry's form: 0, or -1 at the first failure.
+// The array entry's status from a driver's result (the index of the first
+// failure, or count): 0, or -1 at the first failure.
+inline int32_t array_status(int32_t first_failure, int32_t count) {
+  return first_failure == count ? 0 : -1;
+}
+
 template <int W, int K, int KB, int KL>
 inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
                                    float *out, int32_t max_iterations,
                                    int32_t tolerance) {
-  return convert_one_orbit_lanes<W, K, KB, KL>(in, count, e, out, max_iterations, tolerance,
-                                               false) ==
-                 count
-             ? 0
-             : -1;
+  return array_status(convert_one_orbit_lanes<W, K, KB, KL>(in, count, e, out, max_iterations,
+                                                            tolerance, false),
+                      count);
 }
 
 // An eccentricity per element: the index of the first failure, or count.

@@ -105,7 +105,7 @@ int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
                 in, count, e, out, max_iterations, tolerance, false)
           : convert_blocks<W, K, StepRule::kOneStep, Conversion::kOffsetWide>(
                 in, count, e, out, max_iterations, tolerance, false);
-  return done == count ? 0 : -1;
+  return array_status(done, count);
 }
 
 // Forced for any e and tolerance, handing over to the straggler driver as
@@ -114,20 +114,18 @@ template <int W, int K, int KT>
 int32_t two_step_driver(const float *in, int32_t count, float e, float *out,
                         int32_t max_iterations, int32_t tolerance) {
   if (max_iterations <= 1) return -1;
-  return convert_two_step_blocks<W, K, KT>(in, count, e, out, max_iterations, tolerance,
-                                           false) == count
-             ? 0
-             : -1;
+  return array_status(convert_two_step_blocks<W, K, KT>(in, count, e, out, max_iterations,
+                                                        tolerance, false),
+                      count);
 }
 
 template <int W, int K>
 int32_t straggler_driver(const float *in, int32_t count, float e, float *out,
                          int32_t max_iterations, int32_t tolerance) {
   if (max_iterations <= 1) return -1;
-  return convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out, max_iterations,
-                                       tolerance, false) == count
-             ? 0
-             : -1;
+  return array_status(convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out,
+                                                     max_iterations, tolerance, false),
+                      count);
 }
 
 template <int W, int K>
