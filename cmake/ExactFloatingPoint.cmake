@@ -36,6 +36,29 @@ function(trueanomaly_exact_fp target)
     -ffp-contract=off -fno-fast-math -frounding-math)
 endfunction()
 
+# The library's own code calls libm's sin and cos as two calls, as the solve
+# is written: without these flags GCC merges sin(x) and cos(x) of one
+# argument into sincos(x), and a libm's sincos need not give the bits of its
+# sin and cos. (The benchmark's libm loop keeps the merge: it is the loop a
+# user's compiler makes of the pattern.) trueanomaly_check_libm_imports
+# checks the linked library.
+function(trueanomaly_libm_as_written target)
+  target_compile_options(${target} PRIVATE -fno-builtin-sin -fno-builtin-cos)
+endfunction()
+
+# After each link of the shared library `target`: stop the build if it
+# imports a merged form of sin and cos (tests/test_shared_object.cpp checks
+# every libm import against libm itself).
+function(trueanomaly_check_libm_imports target)
+  if(NOT CMAKE_NM)
+    return()
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND "${CMAKE_COMMAND}" -DNM=${CMAKE_NM} -DLIBRARY=$<TARGET_FILE:${target}>
+            -P "${PROJECT_SOURCE_DIR}/cmake/CheckLibmImports.cmake"
+    VERBATIM)
+endfunction()
+
 # The independent test model's flags (tests/model/kepler_model.c): every
 # product rounded before its subtraction, sin and cos two separate libm calls
 # (never merged into sincos, never folded at compile time), the caller's

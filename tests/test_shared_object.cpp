@@ -3,6 +3,7 @@
 // exporting exactly the two entries, needing only libc and libm.
 #include <dlfcn.h>
 #include <elf.h>
+#include <link.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@ namespace {
 struct DynamicInfo {
   std::set<std::string> functions;  // defined global/weak functions
   std::set<std::string> objects;    // defined global/weak data
+  std::set<std::string> imports;    // undefined symbols, any type
   std::vector<std::string> needed;
   std::string soname;
 };
@@ -49,7 +51,11 @@ DynamicInfo read_dynamic_info(const std::string& path) {
       for (size_t off = sh.sh_entsize; off < sh.sh_size; off += sh.sh_entsize) {
         const auto sym = read_at<Elf64_Sym>(image, sh.sh_offset + off);
         const int bind = ELF64_ST_BIND(sym.st_info), type = ELF64_ST_TYPE(sym.st_info);
-        if (sym.st_shndx == SHN_UNDEF || (bind != STB_GLOBAL && bind != STB_WEAK)) continue;
+        if (bind != STB_GLOBAL && bind != STB_WEAK) continue;
+        if (sym.st_shndx == SHN_UNDEF) {
+          info.imports.insert(str(sym.st_name));
+          continue;
+        }
         if (type == STT_FUNC || type == STT_GNU_IFUNC) info.functions.insert(str(sym.st_name));
         else if (type == STT_OBJECT || type == STT_TLS) info.objects.insert(str(sym.st_name));
       }
@@ -84,6 +90,27 @@ TEST(SharedObject, NeedsOnlyLibcAndLibm) {
   // Named even where no libc symbol is left after --as-needed, so that
   // packages can version their dependency on it.
   EXPECT_NE(std::find(info.needed.begin(), info.needed.end(), "libc.so.6"), info.needed.end());
+}
+
+// The solve calls sin and cos, never sincos: a libm's sincos need not give
+// the bits of its sin and cos, and the compiler merges the two calls unless
+// told not to. Every import that this process's libm defines must be one of
+// the four functions the solve names.
+TEST(SharedObject, ImportsFromLibmOnlySinCosSqrtAndAtan2) {
+  void* libm = dlopen("libm.so.6", RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(libm, nullptr) << "libm.so.6 is not loaded: " << dlerror();
+  const link_map* map = nullptr;
+  ASSERT_EQ(dlinfo(libm, RTLD_DI_LINKMAP, &map), 0) << dlerror();
+  const DynamicInfo libm_info = read_dynamic_info(map->l_name);
+  dlclose(libm);
+  ASSERT_TRUE(libm_info.functions.count("sincos")) << map->l_name << " read wrongly";
+  const std::set<std::string> allowed = {"atan2", "cos", "sin", "sqrt"};
+  std::set<std::string> from_libm;
+  for (const std::string& name : read_dynamic_info(TRUEANOMALY_LIBRARY_PATH).imports)
+    if (libm_info.functions.count(name)) from_libm.insert(name);
+  for (const std::string& name : from_libm) EXPECT_TRUE(allowed.count(name)) << name;
+  // sqrt may be an instruction alone (no errno to set); the others are calls.
+  for (const char* name : {"sin", "cos", "atan2"}) EXPECT_TRUE(from_libm.count(name)) << name;
 }
 
 TEST(SharedObject, LoadsWithDlopenAndAgreesWithTheLinkedEntries) {
