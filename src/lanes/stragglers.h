@@ -49,8 +49,9 @@ namespace {
 // most, plus one block: a power of two and a multiple of every block size.
 // At e = 0.99 a straggler of 100 steps lets about a thousand later elements
 // start meanwhile; a smaller window leaves the lanes waiting for it more
-// often. The driver's state (window and queue) takes 20 * kWindow bytes of
-// stack (40 KB), 24 * kWindow with an eccentricity per element.
+// often. The window takes 4 * kWindow bytes of the caller's stack (8 KiB),
+// the queue 16 * kQueue (4 KiB; 20 * kQueue with an eccentricity per
+// element): trueanomaly.h states the whole call's need.
 constexpr int32_t kWindow = 2048;
 
 // A window slot holds an element's outcome as one float: its final estimate
@@ -81,22 +82,44 @@ struct EccentricityPerElement {
   const float *e;
 };
 
-// The stragglers, oldest batches first: a ring of kWindow entries, of which
-// at most kWindow - B are live (every straggler is an element of the window,
-// which holds at most that many elements started and not stored), so a
-// whole vector written past the last one lands in dead slots. A straggler
-// needs no previous estimate: a running lane sets it at the start of its
-// next step.
+// The stragglers, oldest batches first, in [head, tail) of one buffer.
+// Fewer than 2B are ever queued (B = W*K, the elements of a block):
+// convert_with_stragglers steps full batches until fewer than B wait before
+// a block's first step queues at most B more, and a batch's step queues
+// again at most the lanes it took. So before each first step and each
+// batch's step, make_room moves the live entries to the front whenever
+// that step's appends, written a whole vector at a time, could run past
+// the end: kQueue >= 3B + W keeps them inside, and every batch is one
+// stretch of the buffer. A straggler needs no previous estimate: a running
+// lane sets it at the start of its next step.
+constexpr int32_t kQueue = 256;
+
 template <bool kPerElement>
 struct Stragglers {
-  static constexpr int32_t kSize = kWindow;
+  static constexpr int32_t kSize = kQueue;
   int32_t index[kSize], steps[kSize];
   float mean[kSize], estimate[kSize];
   float eccentricity[kPerElement ? kSize : 1];  // as given, not capped
-  int64_t head = 0, tail = 0;                   // slots are these mod kSize
+  int32_t head = 0, tail = 0;
 
-  int32_t count() const { return static_cast<int32_t>(tail - head); }
+  int32_t count() const { return tail - head; }
 };
+
+// Moves the live entries of *q to the front unless `appends` more slots
+// after the last one are free.
+template <bool kPerElement>
+inline void make_room(Stragglers<kPerElement> *q, int32_t appends) {
+  if (q->tail + appends <= q->kSize) return;
+  const size_t n = static_cast<size_t>(q->count());
+  memmove(q->index, q->index + q->head, n * sizeof q->index[0]);
+  memmove(q->steps, q->steps + q->head, n * sizeof q->steps[0]);
+  memmove(q->mean, q->mean + q->head, n * sizeof q->mean[0]);
+  memmove(q->estimate, q->estimate + q->head, n * sizeof q->estimate[0]);
+  if constexpr (kPerElement)
+    memmove(q->eccentricity, q->eccentricity + q->head, n * sizeof q->eccentricity[0]);
+  q->head = 0;
+  q->tail = static_cast<int32_t>(n);
+}
 
 template <int W, class Source>
 using GroupOrbit = typename std::conditional<Source::kPerElement, LaneOrbit<W>, Orbit>::type;
@@ -124,36 +147,16 @@ template <int W, bool kPerElement>
 TRUEANOMALY_LANES_INLINE void queue_running(const LaneState<W> &st, typename Lanes<W>::i index,
                                             typename Lanes<W>::f e, Stragglers<kPerElement> *q) {
   // No early return when no lane runs: that branch would mispredict in
-  // many groups, and the stores it saves land in dead slots.
+  // many groups, and the stores it saves land in free slots (make_room
+  // leaves a whole vector's room after the last entry).
   const uint32_t running = lane_bits(st.running);
-  const int32_t slot = static_cast<int32_t>(q->tail & (q->kSize - 1));
-  const int n = __builtin_popcount(running);
-  if (slot + W <= q->kSize) {
-    compress_store(q->index + slot, index, running);
-    compress_store(q->steps + slot, st.steps, running);
-    compress_store(q->mean + slot, st.mean, running);
-    compress_store(q->estimate + slot, st.estimate, running);
-    if constexpr (kPerElement) compress_store(q->eccentricity + slot, e, running);
-  } else {  // at the end of the ring: lane by lane
-    int32_t ix[W], steps[W];
-    float mean[W], estimate[W], ecc[W];
-    memcpy(ix, &index, sizeof ix);
-    memcpy(steps, &st.steps, sizeof steps);
-    memcpy(mean, &st.mean, sizeof mean);
-    memcpy(estimate, &st.estimate, sizeof estimate);
-    memcpy(ecc, &e, sizeof ecc);
-    int64_t at = q->tail;
-    for (uint32_t m = running; m != 0; m &= m - 1, ++at) {
-      const int lane = __builtin_ctz(m);
-      const int32_t s = static_cast<int32_t>(at & (q->kSize - 1));
-      q->index[s] = ix[lane];
-      q->steps[s] = steps[lane];
-      q->mean[s] = mean[lane];
-      q->estimate[s] = estimate[lane];
-      if constexpr (kPerElement) q->eccentricity[s] = ecc[lane];
-    }
-  }
-  q->tail += n;
+  const int32_t slot = q->tail;
+  compress_store(q->index + slot, index, running);
+  compress_store(q->steps + slot, st.steps, running);
+  compress_store(q->mean + slot, st.mean, running);
+  compress_store(q->estimate + slot, st.estimate, running);
+  if constexpr (kPerElement) compress_store(q->eccentricity + slot, e, running);
+  q->tail += __builtin_popcount(running);
 }
 
 // Writes the outcome of the lanes in `ran` (those that took the step) into
@@ -183,6 +186,7 @@ TRUEANOMALY_LANES_INLINE void first_step(const float *in, const Source &source,
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
   constexpr int32_t B = W * K;
+  make_room(q, B + W);
   float block[B], block_e[Source::kPerElement ? B : 1];
   load_block(in, base, n, block);
   if constexpr (Source::kPerElement) load_block(source.e, base, n, block_e);
@@ -226,11 +230,11 @@ TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
   typedef typename Lanes<W>::f F;
   typedef typename Lanes<W>::i I;
   constexpr int32_t B = W * K;
-  typedef Stragglers<Source::kPerElement> Q;
+  make_room(q, B + W);
   const int32_t n = q->count() < B ? q->count() : B;
-  const int32_t slot = static_cast<int32_t>(q->head & (Q::kSize - 1));
-  // A batch: B entries from the ring, or a copy where the batch is short or
-  // wraps around (padding lanes do not run).
+  const int32_t slot = q->head;
+  // A batch: B entries of the queue, or a copy where the batch is short
+  // (padding lanes do not run, and read nothing the queue left unwritten).
   struct Batch {
     int32_t index[B], steps[B];
     float mean[B], estimate[B], e[B];
@@ -238,16 +242,14 @@ TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
   const int32_t *index = q->index + slot, *steps = q->steps + slot;
   const float *mean = q->mean + slot, *estimate = q->estimate + slot;
   const float *ecc = Source::kPerElement ? q->eccentricity + slot : nullptr;
-  if (n < B || slot + B > Q::kSize) {
+  if (n < B) {
     memset(&copy, 0, sizeof copy);
-    for (int32_t k = 0; k < n; ++k) {
-      const int32_t s = static_cast<int32_t>((q->head + k) & (Q::kSize - 1));
-      copy.index[k] = q->index[s];
-      copy.steps[k] = q->steps[s];
-      copy.mean[k] = q->mean[s];
-      copy.estimate[k] = q->estimate[s];
-      if constexpr (Source::kPerElement) copy.e[k] = q->eccentricity[s];
-    }
+    const size_t bytes = static_cast<size_t>(n) * sizeof(int32_t);
+    memcpy(copy.index, index, bytes);
+    memcpy(copy.steps, steps, bytes);
+    memcpy(copy.mean, mean, bytes);
+    memcpy(copy.estimate, estimate, bytes);
+    if constexpr (Source::kPerElement) memcpy(copy.e, ecc, bytes);
     index = copy.index, steps = copy.steps, mean = copy.mean, estimate = copy.estimate;
     ecc = copy.e;
   }
@@ -307,8 +309,8 @@ TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
 template <bool kPerElement>
 inline int64_t oldest_straggler(const Stragglers<kPerElement> &q, int64_t none) {
   int32_t oldest = INT32_MAX;
-  for (int64_t at = q.head; at < q.tail; ++at) {
-    const int32_t i = q.index[at & (q.kSize - 1)];
+  for (int32_t at = q.head; at < q.tail; ++at) {
+    const int32_t i = q.index[at];
     oldest = i < oldest ? i : oldest;
   }
   return q.head == q.tail ? none : oldest;
@@ -386,6 +388,7 @@ inline int32_t convert_with_stragglers(const float *in, int32_t count, const Sou
   constexpr int32_t B = W * K;
   static_assert(kWindow % B == 0 && (kWindow & (kWindow - 1)) == 0,
                 "blocks must tile the window");
+  static_assert(3 * B + W <= kQueue, "the queue must hold 2B - 1 entries and a step's appends");
   Orbit shared = make_orbit(0.0f, max_iterations, tolerance);
   if constexpr (!Source::kPerElement) shared = make_orbit(source.e, max_iterations, tolerance);
   float window[kWindow + 1];  // and a spare slot (window_store)
