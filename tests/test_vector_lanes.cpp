@@ -5,6 +5,8 @@
 // has that path; each path also runs one group of the next wider path's lanes
 // in its own registers, so AVX-512's width is checked on AVX2 CPUs too.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cfloat>
@@ -225,6 +227,93 @@ TEST_P(LaneShape, LongStragglersKeepOrder) {
   expect_same_as_plain(*GetParam().shape, in, 0.99f, 30, -1);
 }
 
+// Both arrays placed against an inaccessible page, after their last
+// element and (separately) before their first: every driver, every length
+// class it picks (half a block, all but one group, a block, the long-call
+// blocks, more than the straggler window) and a failure at every position
+// of a block, converted in place and not, must read and write nothing
+// outside [0, count). The vector paths read inputs ahead of the element
+// they store, which must change no result.
+class GuardedArray {
+ public:
+  explicit GuardedArray(size_t count) : count_(count) {
+    page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    data_pages_ = (count * sizeof(float) + page_ - 1) / page_;
+    bytes_ = (data_pages_ + 2) * page_;
+    void *p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::runtime_error("mmap failed");
+    base_ = static_cast<char *>(p);
+    mprotect(base_, page_, PROT_NONE);
+    mprotect(base_ + (data_pages_ + 1) * page_, page_, PROT_NONE);
+  }
+  ~GuardedArray() { munmap(base_, bytes_); }
+  GuardedArray(const GuardedArray &) = delete;
+  GuardedArray &operator=(const GuardedArray &) = delete;
+  // The array's first element right after the lower guard page, or its
+  // last right before the upper one.
+  float *at(bool against_end) const {
+    char *data = base_ + page_;
+    return against_end ? reinterpret_cast<float *>(data + data_pages_ * page_) -
+                             static_cast<ptrdiff_t>(count_)
+                       : reinterpret_cast<float *>(data);
+  }
+
+ private:
+  size_t count_, page_ = 0, data_pages_ = 0, bytes_ = 0;
+  char *base_ = nullptr;
+};
+
+TEST_P(LaneShape, ReadsAndWritesNothingOutsideTheArrays) {
+  const lane_kernels::Shape &shape = *GetParam().shape;
+  int32_t widest = 1;
+  std::vector<int32_t> lengths = {1, 2, 511, 512, 513, 700, 2047, 2049, 2500};
+  for (int32_t groups : {shape.groups, shape.block_groups, shape.long_call_groups}) {
+    if (groups == 0) continue;
+    const int32_t b = shape.lanes * groups;
+    widest = std::max(widest, b);
+    for (int32_t n : {b / 2, b / 2 + 1, b - shape.lanes, b - 1, b, b + 1, 2 * b + 1})
+      if (n > 0) lengths.push_back(n);
+  }
+  // M = 2 and M = -2.5 stop after one step at e = 0.99, M = 0.2 needs a
+  // second: with a limit of 2 it fails.
+  for (int32_t n : lengths) {
+    GuardedArray in_memory(static_cast<size_t>(n)), out_memory(static_cast<size_t>(n));
+    std::vector<int32_t> failures = {-1, n - 1};
+    for (int32_t k = 0; k < std::min(n, 2 * widest + 1); ++k) failures.push_back(k);
+    for (int32_t k = widest; k < n; k += widest + 1) failures.push_back(k);
+    for (int32_t fail_at : failures) {
+      std::vector<float> mean(static_cast<size_t>(n));
+      for (int32_t i = 0; i < n; ++i) mean[size_t(i)] = (i * 7 + n) % 3 ? 2.0f : -2.5f;
+      if (fail_at >= 0) mean[size_t(fail_at)] = 0.2f;
+      for (bool against_end : {true, false}) {
+        for (bool in_place : {false, true}) {
+          float *in = in_memory.at(against_end), *out = out_memory.at(against_end);
+          std::copy(mean.begin(), mean.end(), in);
+          if (in_place) {
+            out = in;
+          } else {
+            std::fill(out, out + n, kSentinel);
+          }
+          const int32_t status = shape.convert(in, n, 0.99f, out, 2, 0);
+          SCOPED_TRACE(lane_kernels::shape_name(shape) + " count " + std::to_string(n) +
+                       " failure at " + std::to_string(fail_at) +
+                       (against_end ? " (end at the guard)" : " (start at the guard)") +
+                       (in_place ? " in place" : ""));
+          ASSERT_EQ(status, fail_at >= 0 ? -1 : 0);
+          const int32_t written = fail_at >= 0 ? fail_at : n;
+          for (int32_t i = 0; i < n; ++i) {
+            float want = in_place ? mean[size_t(i)] : kSentinel;
+            if (i < written) {
+              ASSERT_TRUE(trueanomaly_solve(mean[size_t(i)], 0.99f, 2, 0, &want));
+            }
+            ASSERT_EQ(float_bits(out[i]), float_bits(want)) << "element " << i;
+          }
+        }
+      }
+    }
+  }
+}
+
 // Calls of 512 elements or more convert stopped blocks two at a time: an
 // element that reaches the limit in either block of a pair, or at a pair's
 // edges, must end the call exactly there, however the pairs fall.
@@ -298,6 +387,42 @@ TEST(LaneShapes, FirstStepsWithFOrDAtAFloatMidpointMatchThePlainSolve) {
       SCOPED_TRACE(std::string(s.kernels->name) + " " + lane_kernels::shape_name(*s.shape));
       expect_same_as_plain(*s.shape, t.mean, t.e, 100, 0);
       if (HasFatalFailure()) return;
+    }
+  }
+}
+
+// The lane tests above force every driver a path can choose, with the
+// groups it chooses it with, on that path (tables are compiled for every
+// path, so this holds on any CPU), and one group of the next wider path's
+// lanes in its registers.
+TEST(LaneShapes, EveryDriverAPathCanChooseIsForcedOnIt) {
+  using lane_kernels::Driver;
+  const auto groups_of = [](const lane_kernels::Shape &s) {
+    return s.driver == Driver::two_step     ? s.long_call_groups
+           : s.driver == Driver::stragglers ? s.groups
+                                            : s.block_groups;
+  };
+  const std::vector<const lane_kernels::Kernels *> tables = lane_kernels::compiled();
+  for (size_t t = 0; t < tables.size(); ++t) {
+    const lane_kernels::Kernels &k = *tables[t];
+    const PathInfo &info = path_info(k.path);
+    const auto forced = [&](Driver driver, int lanes, int groups) {
+      for (size_t i = 0; i < k.shape_count; ++i)
+        if (k.shapes[i].driver == driver && k.shapes[i].lanes == lanes &&
+            groups_of(k.shapes[i]) == groups)
+          return true;
+      return false;
+    };
+    SCOPED_TRACE(k.name);
+    EXPECT_TRUE(forced(Driver::one_step, info.lanes, info.block_groups));
+    EXPECT_TRUE(forced(Driver::stragglers, info.lanes, info.groups));
+    if (info.long_call_groups > 0) {
+      EXPECT_TRUE(forced(Driver::one_step, info.lanes, info.long_call_groups));
+      EXPECT_TRUE(forced(Driver::two_step, info.lanes, info.long_call_groups));
+    }
+    EXPECT_TRUE(forced(Driver::chosen, info.lanes, info.block_groups));
+    if (t + 1 < tables.size()) {
+      EXPECT_TRUE(forced(Driver::chosen, tables[t + 1]->lanes, 1));
     }
   }
 }

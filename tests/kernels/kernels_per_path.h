@@ -7,6 +7,8 @@
 
 #include <string.h>
 
+#include <array>
+
 #include "kernels/kernels.h"
 #include "lanes/convert.h"
 
@@ -146,13 +148,24 @@ void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations
   memcpy(status, r.status, sizeof r.status);
 }
 
-// The shapes of the path at index I of kPaths.
+template <size_t N, size_t M>
+constexpr std::array<Shape, N + M> joined(const std::array<Shape, N> &a,
+                                          const std::array<Shape, M> &b) {
+  std::array<Shape, N + M> out{};
+  for (size_t i = 0; i < N; ++i) out[i] = a[i];
+  for (size_t i = 0; i < M; ++i) out[N + i] = b[i];
+  return out;
+}
+
+// The shapes of the path at index I of kPaths: each driver it can choose,
+// forced, and one group of the next wider path's lanes where there is one.
 template <size_t I>
 struct ShapesOf {
   static constexpr PathInfo own = kPaths[I];
   static constexpr int kLongCallGroups = own.long_call_groups > 0 ? own.long_call_groups : 8;
-  static constexpr PathInfo wider = I + 1 < kPathCount ? kPaths[I + 1] : kPaths[I];
-  static constexpr Shape own_shapes[] = {
+  static constexpr bool kHasWider = I + 1 < kPathCount;
+  static constexpr PathInfo wider = kHasWider ? kPaths[I + 1] : kPaths[I];
+  static constexpr std::array<Shape, 6> own_shapes = {{
       {own.lanes, own.groups, own.block_groups, own.long_call_groups, Driver::chosen,
        &convert_array_lanes<own.lanes, own.groups, own.block_groups, own.long_call_groups>},
       {own.lanes, 1, 1, 1, Driver::chosen, &convert_array_lanes<own.lanes, 1, 1, 1>},
@@ -166,10 +179,14 @@ struct ShapesOf {
        &straggler_driver<own.lanes, own.groups>},
       {own.lanes, own.groups, own.block_groups, kLongCallGroups, Driver::two_step,
        &two_step_driver<own.lanes, own.groups, kLongCallGroups>},
-      {wider.lanes, 1, 1, 1, Driver::chosen, &convert_array_lanes<wider.lanes, 1, 1, 1>},
-  };
-  // Without a wider path, the last shape would repeat the first.
-  static constexpr size_t count = I + 1 < kPathCount ? 6 : 5;
+  }};
+  static constexpr std::array<Shape, kHasWider ? 1 : 0> wider_shapes = [] {
+    std::array<Shape, kHasWider ? 1 : 0> out{};
+    if constexpr (kHasWider)
+      out[0] = {wider.lanes, 1, 1, 1, Driver::chosen, &convert_array_lanes<wider.lanes, 1, 1, 1>};
+    return out;
+  }();
+  static constexpr auto all = joined(own_shapes, wider_shapes);
 };
 
 }  // namespace
@@ -189,8 +206,8 @@ struct ShapesOf {
       &atan2_array<Shapes_##path_name::own.lanes>,                                         \
       &offset_form_array<Shapes_##path_name::own.lanes>,                                   \
       &offset_turns_array<Shapes_##path_name::own.lanes>,                                  \
-      Shapes_##path_name::own_shapes,                                                      \
-      Shapes_##path_name::count,                                                           \
+      Shapes_##path_name::all.data(),                                                      \
+      Shapes_##path_name::all.size(),                                                      \
       Shapes_##path_name::own.lanes * Shapes_##path_name::own.groups,                      \
       &block_statuses<Shapes_##path_name::own.lanes, Shapes_##path_name::own.groups>};     \
   }
