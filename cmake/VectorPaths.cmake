@@ -39,7 +39,7 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|x64)$"
             "cmake/VectorPaths.cmake gives flags for '${TRUEANOMALY_VECTOR_PATHS}': "
             "give each table row one trueanomaly_vector_path() line, in the same order.")
   endif()
-  message(STATUS "libtrueanomaly: x86-64: plain path and vector paths ${TRUEANOMALY_VECTOR_PATHS}, chosen at load time")
+  message(STATUS "libtrueanomaly: x86-64: plain path and vector paths ${TRUEANOMALY_VECTOR_PATHS}")
 else()
   message(STATUS "libtrueanomaly: ${CMAKE_SYSTEM_PROCESSOR} is not x86-64: building the plain path only")
 endif()

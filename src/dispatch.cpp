@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The choice of path, in one place: CPU features (cpuid and xgetbv), the
 // caller's floating-point state and the eccentricity decide which code runs.
-// The CPU is looked at once, when the library is loaded, through a GNU
-// indirect function: the loader fills in the chosen function, so the library
-// keeps no variable of its own. Every list of paths comes from paths.h.
+// The CPU is looked at once. Where the toolchain and C library have GNU
+// indirect functions (glibc; the build defines TRUEANOMALY_IFUNC=1), the
+// loader fills in the chosen functions when the library is loaded, and the
+// library keeps no variable of its own. Elsewhere (musl, for one) each of
+// the three choices is made on its first call and kept in an atomic
+// pointer: threads that race to make it compute the same function, and
+// every later call reads it. Every list of paths comes from paths.h.
 //
 // The vector paths exist on x86-64 only (the build defines
 // TRUEANOMALY_VECTOR_PATHS there); elsewhere every call is the plain path.
@@ -17,6 +21,10 @@
 #error "the vector paths are x86-64 code: build them only for x86-64"
 #endif
 #include "fp_environment.h"
+
+#if !TRUEANOMALY_IFUNC
+#include <atomic>
+#endif
 
 namespace trueanomaly_detail {
 namespace {
@@ -205,6 +213,7 @@ int32_t convert_elements(Path path, const float *in, const float *eccentricities
 
 }  // namespace trueanomaly_detail
 
+#if TRUEANOMALY_IFUNC
 // Load-time resolver. It runs while the loader relocates the library, before
 // any sanitizer runtime is ready, so it calls nothing but inline code.
 extern "C" {
@@ -241,6 +250,54 @@ int32_t convert_elements_best(const float *in, const float *eccentricities, int3
 float solve_one_best(float mean_anomaly, float eccentricity, int32_t max_iterations,
                      int32_t tolerance) __attribute__((ifunc("trueanomaly_resolve_solve_one")));
 }  // namespace trueanomaly_detail
+
+#else  // no indirect functions: each choice made on its first call
+
+namespace trueanomaly_detail {
+namespace {
+
+// The function `choose` returns, chosen on the first call that finds
+// *slot empty and kept there. Relaxed order suffices: the pointer is the
+// whole of what is shared, and it points to code, which no thread writes.
+template <class Fn, class Choose>
+inline Fn chosen_once(std::atomic<Fn> *slot, Choose choose) {
+  Fn fn = slot->load(std::memory_order_relaxed);
+  if (__builtin_expect(fn == nullptr, 0)) {
+    fn = choose();
+    slot->store(fn, std::memory_order_relaxed);
+  }
+  return fn;
+}
+
+std::atomic<ConvertFn> g_convert{nullptr};
+std::atomic<ElementsFn> g_elements{nullptr};
+std::atomic<SolveOneFn> g_solve_one{nullptr};
+
+}  // namespace
+
+int32_t convert_array_best(const float *in, int32_t count, float e, float *out,
+                           int32_t max_iterations, int32_t tolerance) {
+  const ConvertFn fn = chosen_once(&g_convert, [] { return chosen(widest_path()); });
+  return fn(in, count, e, out, max_iterations, tolerance);
+}
+
+int32_t convert_elements_best(const float *in, const float *eccentricities, int32_t e_step,
+                              int32_t count, float *out, int32_t max_iterations,
+                              int32_t tolerance, bool keep_going) {
+  const ElementsFn fn = chosen_once(&g_elements, [] { return chosen_elements(widest_path()); });
+  return fn(in, eccentricities, e_step, count, out, max_iterations, tolerance, keep_going);
+}
+
+float solve_one_best(float mean_anomaly, float eccentricity, int32_t max_iterations,
+                     int32_t tolerance) {
+  const SolveOneFn fn =
+      chosen_once(&g_solve_one, [] { return chosen_solve_one(scalar_kernel_for(widest_path())); });
+  return fn(mean_anomaly, eccentricity, max_iterations, tolerance);
+}
+
+}  // namespace trueanomaly_detail
+
+#endif  // TRUEANOMALY_IFUNC
 
 #else  // no vector paths: the plain path, whatever the CPU
 

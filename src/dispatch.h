@@ -25,13 +25,13 @@ Path best_path();
 int32_t convert_array(Path path, const float *in, int32_t count, float eccentricity, float *out,
                       int32_t max_iterations, int32_t tolerance);
 
-// The same on the best path for this CPU, chosen once when the library is
-// loaded (a GNU indirect function on x86-64).
+// The same on the best path for this CPU, chosen once: when the library is
+// loaded (a GNU indirect function) or, without them, on the first call.
 int32_t convert_array_best(const float *in, int32_t count, float eccentricity, float *out,
                            int32_t max_iterations, int32_t tolerance);
 
-// The scalar entry's solve of one element (solve_one.h), chosen once when
-// the library is loaded (a GNU indirect function on x86-64): the kernel
+// The scalar entry's solve of one element (solve_one.h), chosen once like
+// convert_array_best: the kernel
 // solve_one_avx2 where the AVX2 path is available, solve_one_plain
 // elsewhere.
 float solve_one_best(float mean_anomaly, float eccentricity, int32_t max_iterations,
@@ -53,7 +53,7 @@ int32_t convert_elements(Path path, const float *in, const float *eccentricities
                          int32_t e_step, int32_t count, float *out, int32_t max_iterations,
                          int32_t tolerance, bool keep_going);
 
-// The same on the best path, chosen when the module is loaded.
+// The same on the best path, chosen once like convert_array_best.
 int32_t convert_elements_best(const float *in, const float *eccentricities, int32_t e_step,
                               int32_t count, float *out, int32_t max_iterations,
                               int32_t tolerance, bool keep_going);

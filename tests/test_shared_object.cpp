@@ -23,6 +23,7 @@ struct DynamicInfo {
   std::set<std::string> functions;  // defined global/weak functions
   std::set<std::string> objects;    // defined global/weak data
   std::set<std::string> imports;    // undefined symbols, any type
+  size_t irelative = 0;             // relocations resolved by indirect functions
   std::vector<std::string> needed;
   std::string soname;
 };
@@ -58,6 +59,11 @@ DynamicInfo read_dynamic_info(const std::string& path) {
         }
         if (type == STT_FUNC || type == STT_GNU_IFUNC) info.functions.insert(str(sym.st_name));
         else if (type == STT_OBJECT || type == STT_TLS) info.objects.insert(str(sym.st_name));
+      }
+    } else if (sh.sh_type == SHT_RELA) {
+      for (size_t off = 0; off + sizeof(Elf64_Rela) <= sh.sh_size; off += sizeof(Elf64_Rela)) {
+        const auto rela = read_at<Elf64_Rela>(image, sh.sh_offset + off);
+        if (ELF64_R_TYPE(rela.r_info) == R_X86_64_IRELATIVE) ++info.irelative;
       }
     } else if (sh.sh_type == SHT_DYNAMIC) {
       for (size_t off = 0; off < sh.sh_size; off += sizeof(Elf64_Dyn)) {
@@ -111,6 +117,22 @@ TEST(SharedObject, ImportsFromLibmOnlySinCosSqrtAndAtan2) {
   for (const std::string& name : from_libm) EXPECT_TRUE(allowed.count(name)) << name;
   // sqrt may be an instruction alone (no errno to set); the others are calls.
   for (const char* name : {"sin", "cos", "atan2"}) EXPECT_TRUE(from_libm.count(name)) << name;
+}
+
+// Built with GNU indirect functions (glibc), the choice of path is bound
+// by the loader: the library carries IRELATIVE relocations. Built without
+// (musl, or -DTRUEANOMALY_IFUNC=OFF), it carries none, and loads with any
+// C library's loader.
+TEST(SharedObject, BindsThePathAsConfigured) {
+#if !defined(__x86_64__)
+  GTEST_SKIP() << "the plain path alone: nothing to bind";
+#else
+  const DynamicInfo info = read_dynamic_info(TRUEANOMALY_LIBRARY_PATH);
+  if (TRUEANOMALY_USES_IFUNC)
+    EXPECT_GT(info.irelative, 0u);
+  else
+    EXPECT_EQ(info.irelative, 0u);
+#endif
 }
 
 TEST(SharedObject, LoadsWithDlopenAndAgreesWithTheLinkedEntries) {
