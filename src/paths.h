@@ -14,6 +14,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "kernels/error_budget.h"
+
 // One row per vector path, narrowest first: a CPU that runs a path runs
 // every earlier one (the dispatcher takes the last row the CPU satisfies).
 //   X(name, label, lanes, groups, block_groups, long_call_groups, requirement)
@@ -21,14 +23,14 @@
 //   label         how people write it, for tables and messages
 //   lanes         doubles per vector register: the lane width W
 //   groups        independent groups of W lanes per block, K, of the straggler
-//                 driver (lanes/stragglers.h; its window needs a power of 2)
-//   block_groups  the same for the block driver (lanes/kepler.h), measured
+//                 driver (drivers/straggler_driver.h; its window needs a power of 2)
+//   block_groups  the same for the block driver (drivers/block_driver.h), measured
 //                 best per path: more groups give the CPU more independent
 //                 work, and the compiler more to keep in registers
 //   long_call_groups
 //                 the same for calls of 512 elements or more, where the
 //                 one- and two-step rules run blocks of this many groups
-//                 (lanes/convert.h); 0: such calls as shorter ones, and no
+//                 (drivers/choose_driver.h); 0: such calls as shorter ones, and no
 //                 two-step block driver
 //   requirement   the CpuFeatures member that must be true (dispatch.cpp)
 // Only x86-64 builds have vector paths (cmake/VectorPaths.cmake).
@@ -128,11 +130,10 @@ int32_t convert_per_element_plain(const float *in, const float *eccentricities, 
 TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_PATH_DECLARE_ELEMENTS)
 #undef TRUEANOMALY_PATH_DECLARE_ELEMENTS
 
-// |e| <= 0.99f keeps the slope 1 - e*cos(E) at 0.0099 or more and the point
-// (sqrt(1-e)*cos(E/2), sqrt(1+e)*sin(E/2)) at least 0.0999 from the origin,
-// which the vector paths' rounding tests rely on. NaN is outside.
+// |e| <= kVectorMaxE (kernels/error_budget.h), which the vector paths'
+// rounding tests rely on. NaN is outside.
 namespace {
-inline bool eccentricity_in_vector_domain(float e) { return e >= -0.99f && e <= 0.99f; }
+inline bool eccentricity_in_vector_domain(float e) { return e >= -kVectorMaxE && e <= kVectorMaxE; }
 }  // namespace
 
 }  // namespace trueanomaly_detail

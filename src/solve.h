@@ -21,8 +21,10 @@ namespace {
 // NaN fails the comparison and passes through, as do zero and negative values.
 // No float lies strictly between the two forms of 0.99, so for non-NaN input
 // this is min(e, 0.99f).
+constexpr double kCapThreshold = 0.99;  // the double nearest 0.99
+constexpr float kCapValue = 0.99f;      // the float nearest 0.99
 inline float cap_eccentricity(float eccentricity) {
-  return static_cast<double>(eccentricity) > 0.99 ? 0.99f : eccentricity;
+  return static_cast<double>(eccentricity) > kCapThreshold ? kCapValue : eccentricity;
 }
 
 // The stopping test: does |trunc(step)|, as a 32-bit integer, exceed the

@@ -23,7 +23,7 @@ float solve_one_plain(float mean_anomaly, float eccentricity, int32_t max_iterat
                       int32_t tolerance);
 
 #if TRUEANOMALY_VECTOR_PATHS
-// The same bits from the vector kernels of src/lanes/ under rounding tests
+// The same bits from the vector kernels of src/kernels/ under rounding tests
 // of its own; anything they cannot decide, and any input or caller's MXCSR
 // outside their domain, goes to solve_one_plain from the original inputs.
 // Compiled with the AVX2 path's flags: call it only where that path is

@@ -6,7 +6,7 @@
 // subtraction, the roundings to float, the float division and subtraction,
 // the signed limit test, the truncating step test), and only libm's sin,
 // cos and atan2 are replaced, by sincos_lanes (sincos_near_far_lanes beyond
-// 2^22) and atan2_lanes, under the rounding tests of lanes/kepler.h with
+// 2^22) and atan2_lanes, under the rounding tests of drivers/rounding_tests.h with
 // their slacks (docs/exactness.md). What the tests cannot decide, and any
 // input or caller's MXCSR outside the kernels' domain, is solved again by
 // the plain solve from the original inputs.
@@ -27,8 +27,13 @@
 // compiled for AVX2 can stand in for another unit's inline function.
 #include "solve_one.h"
 
+#include <float.h>
+#include <stdint.h>
+
 #include "fp_environment.h"
-#include "lanes/kepler.h"
+#include "drivers/slacks.h"
+#include "kernels/atan2.h"
+#include "kernels/sincos.h"
 
 namespace trueanomaly_detail {
 namespace {
@@ -44,7 +49,7 @@ typedef Lanes<4>::f F4;  // four floats, one xmm register
 constexpr uint32_t kAbsMask = 0x7fffffffu;
 constexpr uint32_t kFiniteMaxBits = __builtin_bit_cast(uint32_t, FLT_MAX);
 constexpr uint32_t kNearMaxBits = __builtin_bit_cast(uint32_t, static_cast<float>(kReduceMax));
-constexpr uint32_t kEccentricityMaxBits = __builtin_bit_cast(uint32_t, 0.99f);
+constexpr uint32_t kEccentricityMaxBits = __builtin_bit_cast(uint32_t, kVectorMaxE);
 
 // sin and cos of lanes of which some may lie beyond kReduceMax (iterates
 // that stray, huge mean anomalies): sincos_near_far_lanes, which reduces
@@ -85,7 +90,7 @@ struct Element {
 // One Newton step from `estimate` (every lane E), whose sin and cos are in
 // lanes 0 and 1 of s and c, and E itself in lanes 0 and 1 of `arguments`,
 // at both ends of the interval that holds libm's sin and cos, as
-// iterate_lanes (lanes/kepler.h) takes it:
+// iterate_lanes (drivers/rounding_tests.h) takes it:
 //   f = float((E - sin*e) - M) and d = float(1 - cos*e), each at both ends
 //   as the two lanes of one computation: {f_lo, f_hi} with sin + S and
 //   sin - S, {d_lo, d_hi} with cos + S and cos - S;
@@ -129,7 +134,7 @@ __attribute__((always_inline)) inline bool low_lanes_agree(F4 v, uint32_t *bits)
 
 // nu = 2*atan2(sqrt(e+1)*sin(E/2), sqrt(1-e)*cos(E/2)) from lanes 2 and 3 of
 // s and c, tested as finish_lanes tests it: decided when nu - kTrueAnomalySlack
-// and nu + kTrueAnomalySlack round to the same float and |nu| < 6.2831845f
+// and nu + kTrueAnomalySlack round to the same float and |nu| < kBranchCutLimit
 // (away from atan2's branch cut). Returns false when undecided.
 //
 // 2*a is exact (|a| <= pi), so the fused a*2 + slack rounds exactly as
@@ -144,7 +149,7 @@ __attribute__((always_inline)) inline bool true_anomaly_ends(const D4 &s, const 
   uint32_t bits;
   const bool agree = low_lanes_agree(ends, &bits);
   *nu = ends[0];
-  return agree & ((bits & kAbsMask) < __builtin_bit_cast(uint32_t, 6.2831845f));
+  return agree & ((bits & kAbsMask) < __builtin_bit_cast(uint32_t, kBranchCutLimit));
 }
 
 // Kept out of the kernel's straight line: rare, and a call.

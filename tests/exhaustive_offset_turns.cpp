@@ -28,7 +28,7 @@
 
 #include "float_bits.h"
 #include "kernels/kernels.h"
-#include "lanes/true_anomaly_offset.h"
+#include "kernels/true_anomaly_offset.h"
 
 namespace {
 

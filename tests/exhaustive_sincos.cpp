@@ -47,7 +47,7 @@
 #include "far_extremes.h"
 #include "float_bits.h"
 #include "kernels/kernels.h"
-#include "lanes/kepler.h"
+#include "drivers/slacks.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The hardest floats for the far reduction (src/lanes/reduce_far.h), for
+// The hardest floats for the far reduction (src/kernels/reduce_far.h), for
 // tests/exhaustive_sincos.cpp and tools/measure_kernels.cpp.
 //
 // A float x >= 2^22 is m * 2^q with m an integer in [2^23, 2^24) and q in
@@ -43,7 +43,7 @@ inline double to_double(Fixed128 v) {
 
 // frac(2^q * 2/pi) for q = kFirstQ .. kLastQ from a bit string S of 256
 // bits, most significant first: three zero bits, then the bits of 2/pi after
-// the binary point (as src/lanes/reduce_far.h holds them). The fraction of
+// the binary point (as src/kernels/reduce_far.h holds them). The fraction of
 // row a = q + 1 starts at bit a + 2 of S.
 inline void fractions_from_bits(const uint64_t (&s)[4], Fixed128 (&out)[kRows]) {
   const Fixed128 high = (Fixed128{s[0]} << 64) | s[1], low = (Fixed128{s[2]} << 64) | s[3];

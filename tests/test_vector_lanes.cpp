@@ -19,7 +19,7 @@
 #include "float_bits.h"
 #include "kepler_model.h"
 #include "kernels/kernels.h"
-#include "lanes/convert.h"
+#include "drivers/choose_driver.h"
 #include "solve.h"
 
 namespace {
@@ -551,7 +551,7 @@ TEST_P(LaneKernel, OffsetFormsAreWithinTheirBoundsOfTheTrueAnomaly) {
         const long double h = static_cast<long double>(E[i]) / 2;
         const long double exact = 2 * atan2l(root_1pe * sinl(h), root_1me * cosl(h));
         const bool decidable =
-            std::fabs(static_cast<float>(nu[i] - kTrueAnomalySlack)) < 6.2831845f;
+            std::fabs(static_cast<float>(nu[i] - kTrueAnomalySlack)) < kBranchCutLimit;
         if (fabsl(exact) < 6.2831L) {
           ASSERT_TRUE(decidable) << form.name << " E=" << E[i] << " e=" << e << ": " << nu[i]
                                  << ", exact " << static_cast<double>(exact);

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: BSD-3-Clause
-"""Computes the bits of 2/pi that the far reduction (src/lanes/reduce_far.h)
+"""Computes the bits of 2/pi that the far reduction (src/kernels/reduce_far.h)
 reads and prints them as the block that header holds, then checks, for every
 exponent the reduction serves, what its error bound rests on.
 
@@ -15,7 +15,7 @@ For row a = q + 1 it reads the 29 bits j = a .. a+28 as t0 (a multiple of
 t0 + t1 = T_q truncated to a multiple of 2^-79, so 0 <= T_q - t0 - t1 < 2^-79.
 
     python3 tools/far_reduction_table.py            # print the block
-    python3 tools/far_reduction_table.py --check    # exit 1 unless src/lanes/ holds it
+    python3 tools/far_reduction_table.py --check    # exit 1 unless src/kernels/ holds it
 
 --check is a ctest (tools.far_reduction_table); it exits 77 (skipped)
 without mpmath (Debian: python3-mpmath).
@@ -82,11 +82,11 @@ print("};")
 
 if out is not sys.__stdout__:
     sys.stdout = sys.__stdout__
-    here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "lanes")
+    here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "kernels")
     header = open(os.path.join(here, "reduce_far.h")).read()
     block = out.getvalue().strip()
     if block not in header:
-        print("src/lanes/reduce_far.h does not hold this block:\n" + block)
+        print("src/kernels/reduce_far.h does not hold this block:\n" + block)
         sys.exit(1)
-    print(f"src/lanes/reduce_far.h holds the bits of 2/pi as printed; rows q = {Q_MIN} .. {Q_MAX} "
+    print(f"src/kernels/reduce_far.h holds the bits of 2/pi as printed; rows q = {Q_MIN} .. {Q_MAX} "
           f"give 0 <= T_q - t0 - t1 < 2^-79")

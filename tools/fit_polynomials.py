@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: BSD-3-Clause
-"""Fits the polynomials of the vector sin/cos/atan kernels (src/lanes/sincos.h,
-src/lanes/atan2.h, src/lanes/true_anomaly_offset.h) and prints each as the block those headers hold: its
-domain, its approximation error and its coefficients as hex floats.
+"""Fits the polynomials of the vector sin/cos/atan kernels (src/kernels/sincos.h,
+src/kernels/atan2.h, src/kernels/true_anomaly_offset.h) and prints each as the
+block those headers hold: its domain, its approximation error and its
+coefficients as hex floats; then the four errors as the constants of
+src/kernels/error_budget.h, which the kernels' bounds are built from.
 
 The fit is a Chebyshev fit (near-minimax) in z = x^2 done with mpmath at 200
 bits; each coefficient is then rounded to double and the error of the rounded
@@ -11,7 +13,7 @@ rounding in double is bounded separately (docs/exactness.md) and measured
 against MPFR by tools/measure_kernels.cpp.
 
     python3 tools/fit_polynomials.py            # print the blocks
-    python3 tools/fit_polynomials.py --check    # exit 1 unless src/lanes/ holds them
+    python3 tools/fit_polynomials.py --check    # exit 1 unless src/kernels/ holds them
 
 --check is a ctest (tools.fit_polynomials); it exits 77 (skipped) without
 mpmath (Debian: python3-mpmath).
@@ -67,7 +69,7 @@ def max_err(approx, exact, lo, hi, n=GRID):
 
 
 def show(comment, name, cs, err):
-    """Prints the block that src/lanes/ holds: a refit is a paste."""
+    """Prints the block that src/kernels/ holds: a refit is a paste."""
     for line in comment:
         print(f"// {line}")
     print(f"// Printed by tools/fit_polynomials.py (mpmath, a Chebyshev fit at 200 bits).")
@@ -83,6 +85,19 @@ def bound_text(err):
     return f"{math.ceil(float(mp.log(err, 2)) * 10) / 10:.1f}"
 
 
+ERRORS = []  # (constant name, err) for error_budget.h
+
+
+def error_constant(name, err):
+    """2^bound_text(err) as a double no smaller than itself: the constant
+    error_budget.h holds."""
+    text = bound_text(err)
+    value = 2.0 ** float(text)
+    if mp.mpf(value) < mp.mpf(2) ** mp.mpf(text):
+        value = math.nextafter(value, math.inf)
+    ERRORS.append((name, value.hex(), text))
+
+
 # sin(r) = r + r*z*S(z), z = r^2:  S(z) = (sin(r)/r - 1)/z
 S = fit(lambda z: (mp.sin(mp.sqrt(z)) / mp.sqrt(z) - 1) / z if z else mp.mpf(-1) / 6, R * R, 4)
 e = max_err(lambda r: r + r * r * r * horner(S, r * r), mp.sin, -R, R)
@@ -90,6 +105,7 @@ show(["S(z), z = r^2: sin(r) ~ r + r^3 S(z) on |r| <= pi/4 + 2^-20,",
       f"|r + r^3 S(r^2) - sin(r)| < 2^{bound_text(e)} (largest on a {GRID}-point grid, rounded up),",
       "with the coefficients as rounded to double."],
      "kSinPoly", S, e)
+error_constant("kSinPolyError", e)
 print()
 
 # cos(r) = 1 - z/2 + z*z*C(z):  C(z) = (cos(r) - 1 + z/2)/z^2
@@ -99,10 +115,11 @@ show(["C(z), z = r^2: cos(r) ~ 1 - z/2 + z^2 C(z) on |r| <= pi/4 + 2^-20,",
       f"|1 - r^2/2 + r^4 C(r^2) - cos(r)| < 2^{bound_text(e)} (largest on a {GRID}-point grid, rounded up),",
       "with the coefficients as rounded to double."],
      "kCosPoly", C, e)
+error_constant("kCosPolyError", e)
 print()
 
 # atan(x) = x + x*z*P(z), z = x^2:  P(z) = (atan(x)/x - 1)/z, fitted on
-# |x| <= bound; the block as src/lanes/ holds it, with x, P and the range
+# |x| <= bound; the block as src/kernels/ holds it, with x, P and the range
 # written as there.
 def atan_block(x, P, range_text, bound, degree, name):
     cs = fit(lambda z: (mp.atan(mp.sqrt(z)) / mp.sqrt(z) - 1) / z if z else mp.mpf(-1) / 3,
@@ -113,6 +130,7 @@ def atan_block(x, P, range_text, bound, degree, name):
           f"(largest on a {GRID}-point grid, rounded up),",
           "with the coefficients as rounded to double."],
          name, cs, e)
+    error_constant(name + "Error", e)
 
 
 atan_block("u", "A", "tan(pi/8) + 2^-20", T8, 8, "kAtanPoly")
@@ -121,14 +139,20 @@ print()
 # The offset form's atan (true_anomaly_offset.h): |t| <= 0.45 covers
 # |k-1|/(2*sqrt(k)) < 0.4474 for |e| <= 0.7 with room for t's error.
 atan_block("t", "B", "0.45", mp.mpf("0.45"), 7, "kAtanOffsetPoly")
+print()
+
+width = max(len(f"constexpr double {n} = {v};") for n, v, _ in ERRORS)
+for name, value, text in ERRORS:
+    print(f"{f'constexpr double {name} = {value};':<{width}}  // 2^{text}")
 
 if CHECK:
     _redirect.__exit__(None, None, None)
-    here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "lanes")
+    here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "kernels")
     headers = "".join(open(os.path.join(here, f)).read()
-                      for f in ("sincos.h", "atan2.h", "true_anomaly_offset.h"))
-    missing = [b for b in _printed.getvalue().split("\n\n") if b.strip() not in headers]
+                      for f in ("sincos.h", "atan2.h", "true_anomaly_offset.h", "error_budget.h"))
+    blocks = _printed.getvalue().split("\n\n")
+    missing = [b for b in blocks if b.strip() not in headers]
     for block in missing:
-        print("src/lanes/ does not hold this block:\n" + block)
-    print(f"{4 - len(missing)} of 4 polynomial blocks match src/lanes/")
+        print("src/kernels/ does not hold this block:\n" + block)
+    print(f"{len(blocks) - len(missing)} of {len(blocks)} blocks match src/kernels/")
     sys.exit(1 if missing else 0)

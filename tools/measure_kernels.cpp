@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Measures the error of the vector kernels (src/lanes/sincos.h, atan2.h) against
+// Measures the error of the vector kernels (src/kernels/sincos.h, atan2.h) against
 // MPFR at 200 bits, and checks it against the bounds the header claims:
 // kSinCosError for sincos_lanes (both outputs) on |x| <= kReduceMax and for
 // sincos_far_lanes on floats |x| >= kFarReduceMin = 2^22, and kAtan2Error
@@ -80,8 +80,8 @@
 #include "far_extremes.h"
 #include "float_bits.h"
 #include "kernels/kernels.h"
-#include "lanes/atan2.h"
-#include "lanes/sincos.h"
+#include "kernels/atan2.h"
+#include "kernels/sincos.h"
 
 namespace {
 

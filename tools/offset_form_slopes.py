@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: BSD-3-Clause
 """The constants of the wide offset form's error bound
-(src/lanes/true_anomaly_offset.h, true_anomaly_offset_wide_lanes), over
-|e| <= 0.99f and every h = E/2:
+(src/kernels/true_anomaly_offset.h, true_anomaly_offset_wide_lanes), over
+|e| <= kVectorMaxE and every h = E/2:
 
   t      max |K*s*c / D|, D = 1 + K*s^2, K = sqrt((1+e)/(1-e)) - 1 (s = sin h,
          c = cos h): the atan argument before the octant step
@@ -12,12 +12,16 @@
   K      max |K*s*c| / (D^2 + N^2): how far a relative error of K moves it
 
 on a grid of 403 eccentricities (the ends among them) by 100001 angles h in
-[0, pi] (the functions are even or odd in h). The derivation uses t < 1.745,
-D >= 0.0708, slope < 22 and K < 6.6; with --check the script exits 1 unless these
-hold. Needs numpy (Debian: python3-numpy), else exits 77 (skipped).
+[0, pi] (the functions are even or odd in h). The derivation takes the
+bounds kOffsetMaxT, kOffsetMinDenominator, kOffsetSlopeSinCos and
+kOffsetSlopeK, and kVectorMaxE, from src/kernels/error_budget.h, where this
+script reads them; with --check it exits 1 unless the grid's figures lie
+within them. Needs numpy (Debian: python3-numpy), else exits 77 (skipped).
 
     python3 tools/offset_form_slopes.py [--check]
 """
+import os
+import re
 import sys
 
 try:
@@ -26,8 +30,17 @@ except ImportError:
     print("numpy is not installed (Debian: python3-numpy): skipped")
     sys.exit(77)
 
-E_MAX = float(np.float32(0.99))  # 0.99f, the largest |e| the vector paths take
-ASSUMED = {"t": 1.745, "D": 0.0708, "slope": 22.0, "K": 6.6}
+BUDGET = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "kernels",
+                           "error_budget.h")).read()
+
+
+def constant(name):
+    return float(re.search(rf"constexpr (?:double|float) {name} = ([0-9.e+-]+)f?;", BUDGET).group(1))
+
+
+E_MAX = float(np.float32(constant("kVectorMaxE")))  # the largest |e| the vector paths take
+ASSUMED = {"t": constant("kOffsetMaxT"), "D": constant("kOffsetMinDenominator"),
+           "slope": constant("kOffsetSlopeSinCos"), "K": constant("kOffsetSlopeK")}
 
 h = np.linspace(0.0, np.pi, 100001)
 s, c = np.sin(h), np.cos(h)

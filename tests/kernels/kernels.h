@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The library's lane kernels (src/lanes/) as tests and tools call them:
+// The library's lane kernels and drivers (src/kernels/, src/drivers/) as tests and tools call them:
 // compiled once per vector path, with that path's instruction-set flags,
 // from kernels_path.cpp.in (tests/CMakeLists.txt makes one file per row of
 // src/paths.h), and reached only through these tables after a CPU check.
@@ -72,7 +72,7 @@ struct Kernels {
   // One block of the path's own shape (block_size mean anomalies) solved as
   // the path solves it, with the driver it would choose: each lane's status,
   // kSolved, kFailed or kUndecided (handed to the plain solve), as in
-  // lanes/kepler.h. For tools/fallback_rates.cpp.
+  // drivers/rounding_tests.h. For tools/fallback_rates.cpp.
   size_t block_size;
   void (*block_statuses)(const float *mean_anomalies, float eccentricity, int32_t max_iterations,
                          int32_t tolerance, int32_t *status);

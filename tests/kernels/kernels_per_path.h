@@ -10,7 +10,7 @@
 #include <array>
 
 #include "kernels/kernels.h"
-#include "lanes/convert.h"
+#include "drivers/choose_driver.h"
 
 namespace lane_kernels {
 namespace {

@@ -9,6 +9,7 @@
 #ifndef TRUEANOMALY_LANES_ATAN2_H
 #define TRUEANOMALY_LANES_ATAN2_H
 
+#include "error_budget.h"
 #include "lanes.h"
 
 namespace trueanomaly_detail {
@@ -18,9 +19,6 @@ namespace {
 constexpr double kAtan2Error = 0x1p-48;
 
 constexpr double kTanPiOver8 = 0x1.a827999fcef32p-2;  // tan(pi/8) rounded to double
-constexpr double kPiOver4 = 0x1.921fb54442d18p-1;     // pi/4, pi/2, pi rounded to double
-constexpr double kPiOver2 = 0x1.921fb54442d18p+0;
-constexpr double kPi = 0x1.921fb54442d18p+1;
 
 // The octant step of atan(n/m), n >= 0 and m > 0: u = n/m up to
 // tan(pi/8), else (n - m)/(n + m), where atan(n/m) = pi/4 + atan(u)
@@ -53,8 +51,13 @@ constexpr double kAtanPoly[9] = {
 //   |u| <= tan(pi/8) (the test n > kTanPiOver8*m errs only within 2^-51 of
 //   the switch, inside the polynomial's range), u's relative error < 3.1 *
 //   2^-53, so < 2^-52.3 absolute, and atan's slope is at most 1.
-//   Polynomial < 2^-49.2, its evaluation < 2^-53. Then pi/4 + a, pi/2 - a,
-//   pi - a: each constant and result rounded once, < 2^-50.4 together.
+//   Polynomial < kAtanPolyError, its evaluation < 2^-53. Then pi/4 + a,
+//   pi/2 - a, pi - a: each constant and result rounded once, < 2^-50.4
+//   together.
+constexpr double kAtanArgumentError = 0x1.a0p-53;  // 2^-52.3 < 1.63 * 2^-53
+constexpr double kAtanQuadrantError = 0x1.88p-51;  // 2^-50.4 < 1.53 * 2^-51
+static_assert(kAtanArgumentError + kAtanPolyError + 0x1p-53 + kAtanQuadrantError <= kAtan2Error,
+              "atan2_lanes within kAtan2Error");
 template <int W>
 __attribute__((always_inline)) inline typename Lanes<W>::d atan2_lanes(typename Lanes<W>::d y,
                                                                        typename Lanes<W>::d x) {

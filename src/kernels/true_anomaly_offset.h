@@ -21,15 +21,12 @@
 #define TRUEANOMALY_LANES_TRUE_ANOMALY_OFFSET_H
 
 #include "atan2.h"
+#include "error_budget.h"
 #include "lanes.h"
 #include "sincos.h"
 
 namespace trueanomaly_detail {
 namespace {
-
-// The eccentricities true_anomaly_offset_lanes is proven for:
-// |e| <= kOffsetFormMaxE.
-constexpr float kOffsetFormMaxE = 0.7f;
 
 // Bound on |nu - exact nu| for |E| <= 2^23, |e| <= kOffsetFormMaxE, s and c
 // within kSinCosError of sin(E/2), cos(E/2) (derivation below).
@@ -80,15 +77,21 @@ constexpr double kAtanOffsetPoly[8] = {
 //   each rounded, less 1) within 2^-49.7, |dt/dK| = |s*c| / D^2 < 2.84:
 //   < 2^-48.2; t's own five roundings
 //   (relative 12 * 2^-53 at most, |t| < 0.45): < 2^-50.6. In all
-//   |t - t_x| < 2^-42.6, so |t| < 0.4474 + 2^-42 stays in the polynomial's
-//   range, and atan's slope is at most 1.
-//   Polynomial < 2^-42.3, its evaluation < 2^-53 (t^3 B(z) < 0.031).
-//   So |a - atan(t_x)| < 2^-42.6 + 2^-42.3 + 2^-53 < 2^-41.43, and
-//   nu = w + 2*a, rounded once below 8 (< 2^-51): |nu - nu_x| < 2^-40.43
-//   + 2^-50.9 + 2^-51 < 2^-40.
-// The same sum, each term rounded up: 2^-42.6 < 1.51e-13, 2^-42.3 < 1.85e-13,
-// 2^-50.9 < 4.8e-16.
-static_assert(2.0 * (1.51e-13 + 1.85e-13 + 0x1p-53) + 4.8e-16 + 0x1p-51 < kOffsetFormError,
+//   |t - t_x| < kNarrowTError (2^-42.6), so |t| < 0.4474 + 2^-42 stays in
+//   the polynomial's range, and atan's slope is at most 1.
+//   Polynomial < kAtanOffsetPolyError, its evaluation < 2^-53
+//   (t^3 B(z) < 0.031).
+//   So |a - atan(t_x)| < kNarrowTError + kAtanOffsetPolyError + 2^-53, and
+//   nu = w + 2*a, rounded once below 8 (< 2^-51): with w within
+//   kOffsetTurnsError, |nu - nu_x| < 2^-40.
+constexpr double kNarrowSlopeSin = 5.2, kNarrowSlopeCos = 1.39, kNarrowSlopeK = 2.84;
+constexpr double kNarrowKError = 0x1.4p-50;  // 2^-49.7 < 1.25 * 2^-50
+constexpr double kNarrowTRoundings = 12.0 * 0x1p-53 * 0.45;
+constexpr double kNarrowTError = (kNarrowSlopeSin + kNarrowSlopeCos) * kSinCosError +
+                                 kNarrowSlopeK * kNarrowKError + kNarrowTRoundings;
+constexpr double kOffsetTurnsError = 0x1.2p-51;  // 2^-50.9 < 1.125 * 2^-51
+static_assert(2.0 * (kNarrowTError + kAtanOffsetPolyError + 0x1p-53) + kOffsetTurnsError + 0x1p-51 <
+                  kOffsetFormError,
               "offset form bound");
 
 // E - 4*pi*m, m = round(E/(4*pi)), for doubles that hold floats with
@@ -182,33 +185,43 @@ __attribute__((always_inline)) inline typename Lanes<W>::d true_anomaly_offset_w
 // K_x) (the turns and the lift as above: the lift needs only k > 0), and
 // n/d = K*s*c / (1 + K*s^2) for K = gap/scale as rounded.
 //   s and c: dPhi = K*(c*(1 - K*s^2)*ds + D*s*dc) / (D^2 + N^2) with
-//   N = K*s*c and D = 1 + K*s^2 >= 0.0708 (K >= -0.93); over |e| <= 0.99f
-//   and every h, |K|*(|c*(1 - K*s^2)| + |D*s|) / (D^2 + N^2) < 21.05
-//   (tools/offset_form_slopes.py, on a grid; also |t| < 1.745 and
-//   D >= 0.0708), so s and c within kSinCosError move Phi by < 22 * 2^-45.5
-//   (22 leaves room for the grid and for second-order terms, which are
-//   2^-40 relative).
+//   N = K*s*c and D = 1 + K*s^2 >= kOffsetMinDenominator (K >= -0.93); over
+//   |e| <= kVectorMaxE and every h, |K|*(|c*(1 - K*s^2)| + |D*s|) /
+//   (D^2 + N^2) < kOffsetSlopeSinCos (tools/offset_form_slopes.py checks
+//   each of these constants on a grid, with room for the grid and for
+//   second-order terms, which are 2^-40 relative; also |t| < kOffsetMaxT),
+//   so s and c within kSinCosError move Phi by < kOffsetSlopeSinCos *
+//   kSinCosError.
 //   K: Phi = angle(c, k*s) - angle(c, s), whose slope in k is at most
 //   1/(2*k). b/a, from the two square roots b and a of 1 +- e (each
 //   rounded, and each argument rounded), is within 3 * 2^-53 of k
 //   relative, and within 4 * 2^-53 once rounded itself (one eccentricity):
 //   < 2 * 2^-53. Then b/a - 1, or b - a (per lane), is rounded once, so K
 //   is that K times (1 + 2^-53) at most, and |K * dPhi/dK| =
-//   |K*s*c| / (D^2 + N^2) < 6.6 (tools/offset_form_slopes.py): < 6.6 * 2^-53.
+//   |K*s*c| / (D^2 + N^2) < kOffsetSlopeK (tools/offset_form_slopes.py):
+//   < kOffsetSlopeK * 2^-53.
 //   n and d: the same quotient scaled, so relative errors count as
 //   for n = K*s*c and d = 1 + K*s^2: n = N*(1 + 2 * 2^-53) at most, d within
 //   (|K|*s^2 + D) * 2^-53 of D; Phi moves by <= |dN|/|N| / 2 + |dD| / (2*D):
-//   < 2^-53 + 7.07 * 2^-53 (the second largest at K = -0.93, D = 0.0708).
+//   < 2^-53 + 2^-53 / (2 * kOffsetMinDenominator) (the second largest at
+//   K = -0.93, where |K|*s^2 + D = 1).
 //   u: |n|/d or (|n| - d)/(|n| + d), relative < 3 * 2^-53 with |u| <= 0.4143
 //   (the switch compares |n| with tan(pi/8)*d rounded: off by 2^-52
 //   relative at most): < 1.25 * 2^-53. atan(x) = pi/4 + atan((x-1)/(x+1))
 //   for x > -1 is exact.
 //   atan_offset: < 2^-42.3 + 2^-53. pi/4 + a: the constant and the sum
 //   rounded, < 1.5 * 2^-53.
-//   So the angle is within 22 * 2^-45.5 + 2^-42.3 + 20.42 * 2^-53 of Phi_x, and
-//   nu = w + 2*a, rounded once below 8 (< 2^-51; nu >= 8 is never decided),
-//   with w within 2^-50.9: < 2^-39.
-static_assert(2.0 * (22.0 * kSinCosError + 1.85e-13 + 20.42 * 0x1p-53) + 4.8e-16 + 0x1p-51 <
+//   So the angle is within kOffsetSlopeSinCos * kSinCosError +
+//   kAtanOffsetPolyError + kWideFormRoundings of Phi_x (the last the sum of
+//   the multiples of 2^-53 above: 2 for k, kOffsetSlopeK for K, 1 and
+//   1/(2 * kOffsetMinDenominator) for n and d, 1.25 for u, 1 for the
+//   polynomial's evaluation, 1.5 for pi/4 + a), and nu = w + 2*a, rounded
+//   once below 8 (< 2^-51; nu >= 8 is never decided), with w within
+//   kOffsetTurnsError: < 2^-39.
+constexpr double kWideFormRoundings =
+    (2.0 + kOffsetSlopeK + 1.0 + 0.5 / kOffsetMinDenominator + 1.25 + 1.0 + 1.5) * 0x1p-53;
+static_assert(2.0 * (kOffsetSlopeSinCos * kSinCosError + kAtanOffsetPolyError +
+                     kWideFormRoundings) + kOffsetTurnsError + 0x1p-51 <
                   kOffsetWideFormError,
               "wide offset form bound");
 

@@ -40,7 +40,7 @@
 
 #include <type_traits>
 
-#include "kepler.h"
+#include "drivers/block_driver.h"
 
 namespace trueanomaly_detail {
 namespace {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Per instruction set: every header in src/lanes/ is compiled once for each
+// Per instruction set: every header in src/kernels/ and src/drivers/ is compiled once for each
 // vector path, by src/path_<name>.cpp with that path's flags (and by the
-// test and tool files of tests/lanes/). Its functions live in an anonymous
+// test and tool files of tests/kernels/). Its functions live in an anonymous
 // namespace, so each instruction set's copy stays apart.
 //
 // W lanes of doubles (and of the floats and integers that go with them) as

@@ -10,8 +10,8 @@
 
 #include <stdint.h>
 
-#include "kepler.h"
-#include "stragglers.h"
+#include "drivers/block_driver.h"
+#include "drivers/straggler_driver.h"
 
 namespace trueanomaly_detail {
 namespace {

@@ -16,6 +16,7 @@
 #ifndef TRUEANOMALY_LANES_SINCOS_H
 #define TRUEANOMALY_LANES_SINCOS_H
 
+#include "error_budget.h"
 #include "lanes.h"
 #include "reduce_far.h"
 
@@ -29,15 +30,6 @@ constexpr double kReduceMax = 0x1p22;
 // Bound of both outputs of sincos_lanes on |x| <= kReduceMax and of
 // sincos_far_lanes on its domain (derivations at each).
 constexpr double kSinCosError = 0x1.6a09e667f3bcdp-46;  // 2^-45.5
-
-// Cody-Waite reduction, pi/2 = kPiOver2Hi + kPiOver2Lo + tail:
-//   kPiOver2Hi: the first 31 significant bits of pi/2, a multiple of 2^-30,
-//     so k*kPiOver2Hi is exact for |k| < 2^22 (31 + 22 bits <= 53);
-//   kPiOver2Lo: pi/2 - kPiOver2Hi rounded to double;
-//   tail = pi/2 - kPiOver2Hi - kPiOver2Lo, |tail| < 2^-87.8.
-constexpr double kPiOver2Hi = 0x1.921fb544p+0;
-constexpr double kPiOver2Lo = 0x1.0b4611a626331p-34;
-constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;  // 2/pi rounded to double
 
 // S(z), z = r^2: sin(r) ~ r + r^3 S(z) on |r| <= pi/4 + 2^-20,
 // |r + r^3 S(r^2) - sin(r)| < 2^-46.0 (largest on a 20001-point grid, rounded up),
@@ -108,8 +100,14 @@ __attribute__((always_inline)) inline void sincos_reduced(typename Lanes<W>::d r
 //   k*kPiOver2Hi is exact and a multiple of 2^-30, and their difference, a
 //   multiple of 2^-30 below 1 in magnitude, fits in 30 bits. k*kPiOver2Lo and the subtraction add at most 2^-62 + 2^-54, the
 //   tail k*2^-87.8: |r - (x - k*pi/2)| < 2^-53, and |r| <= pi/4 + 2^-20.
-//   Polynomials: < 2^-46.0 (sin) and < 2^-50.2 (cos) on that range, their
-//   evaluation in double < 2^-52. In all, < 2^-45.5 for both.
+//   Polynomials: kSinPolyError and kCosPolyError on that range
+//   (error_budget.h), their evaluation in double < 2^-52. In all, < 2^-45.5
+//   for both.
+constexpr double kNearReductionError = 0x1p-53;  // |r - (x - k*pi/2)|
+constexpr double kPolynomialEvaluationError = 0x1p-52;
+static_assert(kSinPolyError + kPolynomialEvaluationError + kNearReductionError <= kSinCosError &&
+                  kCosPolyError + kPolynomialEvaluationError + kNearReductionError <= kSinCosError,
+              "sincos_lanes within kSinCosError");
 template <int W>
 __attribute__((always_inline)) inline void reduce_near_lanes(typename Lanes<W>::d x,
                                                              typename Lanes<W>::d *r,
@@ -140,9 +138,13 @@ __attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::d x,
 //   < 2^-54, or twice unfused: |r - y*pi/2| < 2^-53 + 2^-86. With
 //   |e|*pi/2 < 2^-52.64: |r - (x - 2*pi*j - N*pi/2)| < 2^-51.8, and
 //   |r| <= pi/4 + 2^-52 (|y| <= 1/2).
-//   Polynomials and their evaluation as for sincos_lanes: < 2^-46.0 + 2^-52.
-//   In all, < 2^-45.95 < 2^-45.5 for both.
+//   Polynomials and their evaluation as for sincos_lanes. In all,
+//   < 2^-45.95 < 2^-45.5 for both.
 // Lanes outside the domain give finite, meaningless values (reduce_far.h).
+constexpr double kFarReductionError = 0x1.3p-52;  // 2^-51.8 < 1.19 * 2^-52
+static_assert(kSinPolyError + kPolynomialEvaluationError + kFarReductionError <= kSinCosError &&
+                  kCosPolyError + kPolynomialEvaluationError + kFarReductionError <= kSinCosError,
+              "sincos_far_lanes within kSinCosError");
 template <int W>
 __attribute__((always_inline)) inline void reduce_far_to_radians(typename Lanes<W>::d x,
                                                                  typename Lanes<W>::d *r,
