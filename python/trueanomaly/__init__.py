@@ -46,12 +46,16 @@ import os
 import sys
 import threading
 from types import ModuleType
-from typing import Any, Callable, List, Literal, Optional, Sequence, Tuple, Union, overload
+from typing import (Any, Callable, List, Literal, Optional, Sequence, Tuple, Union, cast,
+                    overload)
 
 import numpy as np
 import numpy.typing as npt
 
 from . import _core
+
+# numpy's type stubs leave np.ma's functions untyped.
+_ma: Any = np.ma
 
 __all__ = ["true_anomaly", "trueanomaly", "trueanomaly_array", "IterationLimitError",
            "__version__"]
@@ -127,7 +131,7 @@ def _real_array(name: str, value: Any) -> np.ndarray[Any, Any]:
 def _real_scalar(name: str, value: Any) -> float:
     if isinstance(value, (np.ndarray, np.generic)) and np.ndim(value) == 0:
         _core.check_dtype(name, value.dtype, False)
-        return float(value)
+        return float(value.item())
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
     return float(value)
@@ -149,10 +153,10 @@ def _workers(workers: Optional[int]) -> int:
     return workers
 
 
-def _errors(errors: str) -> str:
+def _errors(errors: str) -> Errors:
     if errors not in ("raise", "nan", "mask"):
         raise ValueError(f'errors must be "raise", "nan" or "mask", not {errors!r}')
-    return errors
+    return cast(Errors, errors)
 
 
 def _family(x: object) -> str:
@@ -250,7 +254,7 @@ class _AstropyHook(importlib.abc.MetaPathFinder):
             _unhook()
             _register_with_astropy()
 
-        loader.exec_module = exec_module  # type: ignore[method-assign]
+        loader.exec_module = exec_module  # type: ignore[assignment]
         return spec
 
 
@@ -307,29 +311,31 @@ def trueanomaly(mean_anomaly: Any, eccentricity: Any, max_iterations: int,
         m = _quantity_value(mean_anomaly, "mean_anomaly", True)
         e = _quantity_value(eccentricity, "eccentricity", False)
         result = trueanomaly(m, e, max_iterations, tolerance)
-        if result is np.ma.masked:
+        if result is _ma.masked:
             return result
         return sys.modules["astropy.units"].Quantity(result, sys.modules["astropy.units"].radian)
-    if any(x is np.ma.masked or (isinstance(x, np.ma.MaskedArray) and np.ndim(x) == 0
-                                  and bool(np.ma.getmaskarray(x)))
+    if any(x is _ma.masked or (isinstance(x, np.ma.MaskedArray) and np.ndim(x) == 0
+                                  and bool(_ma.getmaskarray(x)))
            for x in (mean_anomaly, eccentricity)):
-        _real_scalar("mean_anomaly", np.ma.getdata(mean_anomaly))
-        _real_scalar("eccentricity", np.ma.getdata(eccentricity))
-        return np.ma.masked
-    m = _real_scalar("mean_anomaly", np.ma.getdata(mean_anomaly)
+        _real_scalar("mean_anomaly", _ma.getdata(mean_anomaly))
+        _real_scalar("eccentricity", _ma.getdata(eccentricity))
+        return _ma.masked
+    m = _real_scalar("mean_anomaly", _ma.getdata(mean_anomaly)
                      if isinstance(mean_anomaly, np.ma.MaskedArray) else mean_anomaly)
-    e = _real_scalar("eccentricity", np.ma.getdata(eccentricity)
+    e = _real_scalar("eccentricity", _ma.getdata(eccentricity)
                      if isinstance(eccentricity, np.ma.MaskedArray) else eccentricity)
     return trueanomaly(m, e, max_iterations, tolerance)
 
 
 # ---- the array function ----
 
+# numpy's stubs make float32 a kind of float64 (their bit widths subclass
+# each other), so mypy sees the float32 forms overlap the float64 ones.
 @overload
-def trueanomaly_array(mean_anomalies: _F32, eccentricity: _E32, max_iterations: int,
-                      tolerance: int, *, out: Optional[_F32] = ...,
-                      errors: Literal["raise", "nan"] = ...,
-                      workers: Optional[int] = ...) -> _F32: ...
+def trueanomaly_array(  # type: ignore[misc]
+        mean_anomalies: _F32, eccentricity: _E32, max_iterations: int, tolerance: int, *,
+        out: Optional[_F32] = ..., errors: Literal["raise", "nan"] = ...,
+        workers: Optional[int] = ...) -> _F32: ...
 
 
 @overload
@@ -340,10 +346,10 @@ def trueanomaly_array(mean_anomalies: _F64, eccentricity: _E64, max_iterations: 
 
 
 @overload
-def trueanomaly_array(mean_anomalies: _F32, eccentricity: _E32, max_iterations: int,
-                      tolerance: int, *, out: Optional[_F32] = ..., errors: Literal["mask"],
-                      workers: Optional[int] = ...) -> np.ma.MaskedArray[Any, np.dtype[np.float32]]:
-    ...
+def trueanomaly_array(  # type: ignore[misc]
+        mean_anomalies: _F32, eccentricity: _E32, max_iterations: int, tolerance: int, *,
+        out: Optional[_F32] = ..., errors: Literal["mask"],
+        workers: Optional[int] = ...) -> np.ma.MaskedArray[Any, np.dtype[np.float32]]: ...
 
 
 @overload
@@ -402,7 +408,7 @@ def trueanomaly_array(mean_anomalies: Any, eccentricity: Any, max_iterations: in
         return result
     max_iterations = _int32("max_iterations", max_iterations)
     tolerance = _int32("tolerance", tolerance)
-    _errors(errors)
+    errors = _errors(errors)
     families = (_family(mean_anomalies), _family(eccentricity))
     convert = (_xarray_array if "xarray" in families else
                _dask_array if "dask" in families else
@@ -418,7 +424,7 @@ def _output(out: Any, shape: Tuple[int, ...], dtype: np.dtype[Any]) -> np.ndarra
     masked array)."""
     if out is None:
         return np.empty(shape, dtype)
-    data = np.ma.getdata(out) if isinstance(out, np.ma.MaskedArray) else out
+    data = _ma.getdata(out) if isinstance(out, np.ma.MaskedArray) else out
     if not (isinstance(data, np.ndarray) and data.dtype == dtype and data.shape == shape
             and data.flags.c_contiguous and data.flags.writeable):
         raise ValueError(f"out must be a writeable C-contiguous {dtype} array of shape {shape}")
@@ -470,13 +476,13 @@ def _convert_parts(m: np.ndarray[Any, Any], e: np.ndarray[Any, Any], out: np.nda
     return min(failures) if failures else -1
 
 
-def _numpy_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: str,
+def _numpy_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: Errors,
                  workers: Optional[int]) -> Any:
     nworkers = _workers(workers)
     mask = None
     if isinstance(m, np.ma.MaskedArray) or isinstance(e, np.ma.MaskedArray):
-        mask = np.ma.getmaskarray(m) | np.ma.getmaskarray(e)
-        m, e = np.ma.getdata(m), np.ma.getdata(e)
+        mask = _ma.getmaskarray(m) | _ma.getmaskarray(e)
+        m, e = _ma.getdata(m), _ma.getdata(e)
     m_arr = _real_array("mean_anomalies", m)
     e_arr = _real_array("eccentricity", e)
     dtype = _result_dtype(m_arr, e_arr)
@@ -521,10 +527,10 @@ def _numpy_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: s
     if isinstance(out, np.ma.MaskedArray):
         out.mask = full_mask
         return out
-    return np.ma.MaskedArray(data, mask=full_mask)
+    return _ma.MaskedArray(data, mask=full_mask)
 
 
-def _quantity_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: str,
+def _quantity_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: Errors,
                     workers: Optional[int]) -> Any:
     units = sys.modules["astropy.units"]
     values = trueanomaly_array(_quantity_value(m, "mean_anomalies", True),
@@ -546,11 +552,11 @@ def _pandas_values(x: Any, pd: Any) -> Any:
     if any(isinstance(d, pd.api.extensions.ExtensionDtype) and getattr(d, "numpy_dtype", None)
            is not None for d in dtypes):
         common = np.result_type(*[getattr(d, "numpy_dtype", d) for d in dtypes])
-        return np.ma.MaskedArray(x.to_numpy(dtype=common, na_value=0), mask=x.isna().to_numpy())
+        return _ma.MaskedArray(x.to_numpy(dtype=common, na_value=0), mask=x.isna().to_numpy())
     return x.to_numpy()
 
 
-def _pandas_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: str,
+def _pandas_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: Errors,
                   workers: Optional[int]) -> Any:
     pd = sys.modules["pandas"]
     if out is not None:
@@ -571,10 +577,10 @@ def _pandas_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: 
         if isinstance(x, pd.Series) and isinstance(like, pd.DataFrame):
             v = v[:, np.newaxis]
         values.append(v)
-    result = trueanomaly_array(values[0], values[1], limit, tolerance, errors=errors,  # type: ignore[call-overload]
+    result = trueanomaly_array(values[0], values[1], limit, tolerance, errors=errors,
                                workers=workers)
     if isinstance(result, np.ma.MaskedArray):
-        data, missing = np.ma.getdata(result), np.ma.getmaskarray(result)
+        data, missing = _ma.getdata(result), _ma.getmaskarray(result)
         if result.ndim == 1:
             result = pd.arrays.FloatingArray(data, missing)
         else:
@@ -586,7 +592,7 @@ def _pandas_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: 
     return pd.Series(result, index=like.index, name="true_anomaly")
 
 
-def _xarray_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: str,
+def _xarray_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: Errors,
                   workers: Optional[int]) -> Any:
     xr = sys.modules["xarray"]
     if out is not None:
@@ -617,7 +623,7 @@ def _dask_block(mean_anomalies: Any, eccentricity: Any, *, max_iterations: int,
         raise _limit_error(index, tuple(info["shape"]), max_iterations, tolerance) from None
 
 
-def _dask_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: str,
+def _dask_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: Errors,
                 workers: Optional[int]) -> Any:
     da = sys.modules["dask.array"]
     if out is not None:
@@ -631,11 +637,11 @@ def _dask_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: st
         _core.check_dtype("eccentricity", e.dtype, False)
         dtype = _result_dtype(m.dtype, e.dtype)
     else:
-        e = np.ma.getdata(e)[()] if isinstance(e, np.ma.MaskedArray) else e
+        e = _ma.getdata(e)[()] if isinstance(e, np.ma.MaskedArray) else e
         dtype = _result_dtype(m.dtype, _real_array("eccentricity", e))
     meta: Any = np.empty((0,) * max(m.ndim, np.ndim(e)), dtype)
     if errors == "mask":
-        meta = np.ma.MaskedArray(meta)
+        meta = _ma.MaskedArray(meta)
     block = functools.partial(_dask_block, max_iterations=limit, tolerance=tolerance,
                               errors=errors)
     if lazy_e:
