@@ -97,7 +97,7 @@ enum {
   kMaxSlice = 1 << 16,
   /* Below this many steps in the worst case the call keeps the GIL: giving
    * it up and taking it back would cost more than the conversion. */
-  kHoldGilSteps = 1 << 13,
+  kHoldGilSteps = 1 << 16,
   kStackSlice = 1024,
 };
 static const int64_t kCheckEveryNs = 10 * 1000 * 1000;
