@@ -74,10 +74,12 @@ _MIN_PER_WORKER = 1 << 16
 Errors = Literal["raise", "nan", "mask"]
 _F32 = npt.NDArray[np.float32]
 _F64 = npt.NDArray[np.float64]
-# Eccentricities that keep a float32 result float32, and those a float64
-# result takes.
+# Eccentricities that keep float32 mean anomalies' results float32; past
+# those, float arrays (numpy's stubs type many float64 arrays as floating
+# of 64 bits, not as float64) give float64 results.
 _E32 = Union[float, np.float32, npt.NDArray[np.float32]]
-_E64 = Union[float, np.floating[Any], npt.NDArray[np.float32], npt.NDArray[np.float64]]
+_FloatArray = npt.NDArray[np.floating[Any]]
+_E = Union[float, np.floating[Any], _FloatArray]
 
 
 class IterationLimitError(ArithmeticError):
@@ -339,7 +341,7 @@ def trueanomaly_array(  # type: ignore[misc]
 
 
 @overload
-def trueanomaly_array(mean_anomalies: _F64, eccentricity: _E64, max_iterations: int,
+def trueanomaly_array(mean_anomalies: _FloatArray, eccentricity: _E, max_iterations: int,
                       tolerance: int, *, out: Optional[_F64] = ...,
                       errors: Literal["raise", "nan"] = ...,
                       workers: Optional[int] = ...) -> _F64: ...
@@ -353,7 +355,7 @@ def trueanomaly_array(  # type: ignore[misc]
 
 
 @overload
-def trueanomaly_array(mean_anomalies: _F64, eccentricity: _E64, max_iterations: int,
+def trueanomaly_array(mean_anomalies: _FloatArray, eccentricity: _E, max_iterations: int,
                       tolerance: int, *, out: Optional[_F64] = ..., errors: Literal["mask"],
                       workers: Optional[int] = ...) -> np.ma.MaskedArray[Any, np.dtype[np.float64]]:
     ...
@@ -426,8 +428,9 @@ def _output(out: Any, shape: Tuple[int, ...], dtype: np.dtype[Any]) -> np.ndarra
         return np.empty(shape, dtype)
     data = _ma.getdata(out) if isinstance(out, np.ma.MaskedArray) else out
     if not (isinstance(data, np.ndarray) and data.dtype == dtype and data.shape == shape
-            and data.flags.c_contiguous and data.flags.writeable):
-        raise ValueError(f"out must be a writeable C-contiguous {dtype} array of shape {shape}")
+            and data.flags.c_contiguous and data.flags.aligned and data.flags.writeable):
+        raise ValueError(f"out must be a writeable, aligned, C-contiguous {dtype} array of "
+                         f"shape {shape}")
     return data
 
 
@@ -437,7 +440,9 @@ def _float32(a: np.ndarray[Any, Any], dtype: np.dtype[Any],
     result's dtype, as the ufunc takes them)."""
     if a.dtype.kind in "iu":
         a = a.astype(dtype)
-    return np.ascontiguousarray(np.broadcast_to(a, shape), dtype=np.float32)
+    # Aligned too: arrays unpickled from a buffer (as dask workers get
+    # them) may not be.
+    return np.require(np.broadcast_to(a, shape), np.float32, ["C", "A"])
 
 
 def _convert_parts(m: np.ndarray[Any, Any], e: np.ndarray[Any, Any], out: np.ndarray[Any, Any],
