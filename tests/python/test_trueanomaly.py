@@ -307,6 +307,8 @@ class PackageTest(unittest.TestCase):
         version = ".".join(re.search(rf"#define TRUEANOMALY_VERSION_{p} (\d+)", header).group(1)
                            for p in ("MAJOR", "MINOR", "PATCH"))
         self.assertEqual(ta.__version__, version)
+        with open(os.path.join(os.path.dirname(__file__), "..", "..", "CITATION.cff")) as f:
+            self.assertIn(f'\nversion: "{version}"\n', f.read())
         self.assertEqual(doctest.testmod(ta).failed, 0)
         finder = doctest.DocTestFinder()
         runner = doctest.DocTestRunner()
