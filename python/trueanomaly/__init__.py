@@ -538,12 +538,15 @@ def _numpy_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: E
 def _quantity_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: Errors,
                     workers: Optional[int]) -> Any:
     units = sys.modules["astropy.units"]
+    into = out
+    if isinstance(out, units.Quantity):
+        if out.unit != units.radian:
+            raise units.UnitTypeError(f"out must be in radians, not {out.unit}")
+        into = out.view(np.ndarray)
     values = trueanomaly_array(_quantity_value(m, "mean_anomalies", True),
                                _quantity_value(e, "eccentricity", False), limit, tolerance,
-                               out=None if out is None else getattr(out, "value", out),
-                               errors=errors, workers=workers)
-    if out is not None and isinstance(out, units.Quantity):
-        out._set_unit(units.radian)
+                               out=into, errors=errors, workers=workers)
+    if isinstance(out, units.Quantity):
         return out
     return units.Quantity(values, units.radian, copy=False)
 

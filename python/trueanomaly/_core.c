@@ -211,7 +211,8 @@ static npy_intp run_job(Job *job) {
       }
     } else {
       /* Every failure is stored as NaN: the candidates are the NaNs from
-       * the first failure on (other NaNs are results of NaN inputs). */
+       * the first failure on (a NaN may also be a result, as of a NaN
+       * mean anomaly). */
       for (int32_t k = convert(m, e, job->e_step, c, to, limit, job->tol, 1); k < c; ++k) {
         if (to[k] == to[k]) continue;
         float v;
