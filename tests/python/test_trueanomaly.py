@@ -151,6 +151,10 @@ def random_orbits(rng, n):
     return m[perm], e[perm]
 
 
+def nan_array(m, e, limit, tol):
+    return trueanomaly_array(m, e, limit, tol, errors="nan")
+
+
 @unittest.skipIf(REFERENCE is None, "TRUEANOMALY_REFERENCE is not set")
 class UfuncTest(unittest.TestCase):
     def test_per_element_orbits_match_the_c_library(self):
@@ -159,8 +163,22 @@ class UfuncTest(unittest.TestCase):
         for limit, tol in [(100, 0), (3, 0), (100, -1), (50, 2**31 - 1)]:
             with np.errstate(invalid="ignore"):
                 got = ta.true_anomaly(m, e, limit, tol)
+                # Short calls take the compiled fast paths (numpy's own call
+                # where a piece has a failure), with an eccentricity per
+                # element or one per call.
+                per_element = [np.concatenate([f(m[k:k + 64], e[k:k + 64], limit, tol)
+                                               for k in range(0, 8192, 64)])
+                               for f in (ta.true_anomaly, nan_array)]
+                one_each = [np.concatenate([f(m[k:k + 64], float(e[k]), limit, tol)
+                                            for k in range(0, 8192, 64)])
+                            for f in (ta.true_anomaly, nan_array)]
             self.assertEqual(got.dtype, F32)
             self.assertTrue(same(got, REFERENCE(m, e, limit, tol)), (limit, tol))
+            for short in per_element:
+                self.assertTrue(same(short, REFERENCE(m[:8192], e[:8192], limit, tol)))
+            for short in one_each:
+                self.assertTrue(same(short, REFERENCE(m[:8192], np.repeat(e[:8192:64], 64),
+                                                      limit, tol)))
         # Runs of one eccentricity among per-element ones, and limits and
         # tolerances that change along the array.
         e_runs = np.repeat(e[:400], 100)
