@@ -247,7 +247,8 @@ class _AstropyHook(importlib.abc.MetaPathFinder):
         loader = spec.loader
         # A file loader is made for this one module: its exec_module can be
         # wrapped without touching any other module's import.
-        if not isinstance(loader, importlib.machinery.SourceFileLoader):
+        if not isinstance(loader, (importlib.machinery.SourceFileLoader,
+                                   importlib.machinery.SourcelessFileLoader)):
             return None
         run = loader.exec_module
 
