@@ -553,6 +553,14 @@ class UnitsTest(unittest.TestCase):
             self.assertEqual(got.unit, u.rad)
             self.assertTrue(same(got.value, want))
 
+    def test_the_ufunc_is_registered_when_astropy_comes_first_too(self):
+        code = ("import astropy.units as u, trueanomaly as ta\n"
+                "q = ta.true_anomaly(60.0 * u.deg, 0.5, 100, 0)\n"
+                "print(repr(q.value.item()), q.unit)\n")
+        run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+        want = REFERENCE((60.0 * self.u.deg).to_value(self.u.rad), 0.5, 100, 0)
+        self.assertEqual(run.stdout.split(), [repr(float(want)), "rad"], run.stderr)
+
     def test_units_that_are_not_angles_are_refused_naming_the_parameter(self):
         u = self.u
         for f in (ta.true_anomaly, trueanomaly_array, trueanomaly):
