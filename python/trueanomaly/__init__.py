@@ -102,11 +102,40 @@ def _limit_error(index: int, shape: Tuple[int, ...], max_iterations: int,
         f"step met tolerance {tolerance}", index)
 
 
+def _masked_ufunc(mean_anomaly: Any, eccentricity: Any, max_iterations: Any, tolerance: Any,
+                  **kwargs: Any) -> Any:
+    """The ufunc on masked arrays (the compiled call sends them here): masked
+    elements are not converted (so never a failure), the mask is kept, and
+    they keep their mean anomaly as data, as np.ma's own functions do."""
+    args = (mean_anomaly, eccentricity, max_iterations, tolerance)
+    shape = np.broadcast_shapes(*(np.shape(a) for a in args))
+    mask = np.broadcast_to(_ma.getmaskarray(mean_anomaly) | _ma.getmaskarray(eccentricity),
+                           shape)
+    out = kwargs.pop("out", None)
+    out = out[0] if isinstance(out, tuple) else out
+    where = ~mask & np.asarray(kwargs.pop("where", True))
+    m, e = _ma.getdata(mean_anomaly), _ma.getdata(eccentricity)
+    if out is None:
+        data = np.asarray(true_anomaly(m, e, max_iterations, tolerance, where=where, **kwargs))
+        # numpy leaves the masked elements' output as it found it; masked
+        # data are no numbers to warn about.
+        with np.errstate(all="ignore"):
+            np.copyto(data, np.broadcast_to(m, shape), casting="unsafe", where=mask)
+        result = _ma.MaskedArray(data, mask=mask)
+        return result[()] if result.ndim == 0 else result
+    true_anomaly(m, e, max_iterations, tolerance, out=_ma.getdata(out), where=where, **kwargs)
+    if isinstance(out, np.ma.MaskedArray):
+        out.mask = mask
+        return out
+    return _ma.MaskedArray(out, mask=mask)
+
+
 # numpy 2 widens a float32 array's result for a float64 scalar; numpy 1
 # looks at the scalar's value. The compiled fast path follows whichever
 # this numpy does.
 _core.configure(_limit_error, threading.main_thread().ident or 0,
-                np.result_type(np.zeros(1, np.float32), np.float64(0.5)) == np.float64)
+                np.result_type(np.zeros(1, np.float32), np.float64(0.5)) == np.float64,
+                np.ma.MaskedArray, _masked_ufunc)
 
 
 # ---- the input checks every function shares ----

@@ -431,9 +431,23 @@ static int scalar_widens;
 static int plain_number(PyObject *x, double *value, int *is_float64_scalar);
 static int plain_int32(PyObject *x, int32_t *value);
 
+/* numpy's masked array type, and the package's call of the ufunc on masked
+ * arrays (set by configure): numpy 1 hands a ufunc every element of a
+ * masked array, masked or not, so that masked elements would be converted
+ * and their failures flagged. */
+static PyObject *masked_type;
+static PyObject *masked_call;
+
+static int is_masked(PyObject *x) {
+  return masked_type && PyObject_TypeCheck(x, (PyTypeObject *)masked_type);
+}
+
 static PyObject *ufunc_call(PyObject *ufunc, PyObject *const *args, size_t nargsf,
                             PyObject *kwnames) {
-  if (kwnames || PyVectorcall_NARGS(nargsf) != 4 || !PyArray_CheckExact(args[0]))
+  const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+  if (nargs == 4 && masked_call && (is_masked(args[0]) || is_masked(args[1])))
+    return PyObject_Vectorcall(masked_call, args, nargsf, kwnames);
+  if (kwnames || nargs != 4 || !PyArray_CheckExact(args[0]))
     return numpy_call(ufunc, args, nargsf, kwnames);
   PyArrayObject *const m = (PyArrayObject *)args[0];
   const int m_type = PyArray_TYPE(m);
@@ -527,7 +541,8 @@ static const char ufunc_doc[] =
     "under np.errstate(invalid=\"raise\")); so does a limit or tolerance outside the\n"
     "32-bit range. NaN inputs give NaN without the flag. A finite float64 beyond\n"
     "float32's range raises the \"overflow\" flag, as numpy's cast does. Bools and\n"
-    "long doubles are refused (TypeError).\n\n"
+    "long doubles are refused (TypeError). Masked elements of numpy's masked arrays\n"
+    "are not converted (so never a failure) and stay masked.\n\n"
     "Each inner-loop call runs to its end: Ctrl-C takes effect when the call\n"
     "returns. Use trueanomaly_array for calls that may run long.\n\n"
     ">>> import numpy as np\n"
@@ -851,16 +866,21 @@ static PyObject *py_solve(PyObject *self, PyObject *const *args, Py_ssize_t narg
   return PyFloat_FromDouble((double)out);
 }
 
-/* configure(limit_error, main_thread_ident, scalar_widens): set once by the
- * package at import. */
+/* configure(limit_error, main_thread_ident, scalar_widens, masked_type,
+ * masked_call): set once by the package at import. */
 static PyObject *py_configure(PyObject *self, PyObject *args) {
   (void)self;
-  PyObject *factory;
+  PyObject *factory, *type, *call;
   unsigned long ident;
   int widens;
-  if (!PyArg_ParseTuple(args, "Okp", &factory, &ident, &widens)) return NULL;
+  if (!PyArg_ParseTuple(args, "OkpO!O", &factory, &ident, &widens, &PyType_Type, &type, &call))
+    return NULL;
   Py_INCREF(factory);
   Py_XSETREF(limit_error, factory);
+  Py_INCREF(type);
+  Py_XSETREF(masked_type, type);
+  Py_INCREF(call);
+  Py_XSETREF(masked_call, call);
   main_thread_ident = ident;
   scalar_widens = widens;
   Py_RETURN_NONE;

@@ -528,8 +528,16 @@ class MaskedTest(unittest.TestCase):
                                                mask | failed if errors == "mask" else mask))
         self.assertIs(trueanomaly(np.ma.masked, 0.5, 100, 0), np.ma.masked)
         self.assertIs(trueanomaly(1.0, np.ma.masked, 100, 0), np.ma.masked)
-        # The ufunc: numpy's masked-array rules keep the mask.
-        self.assertTrue(np.array_equal(ta.true_anomaly(m, 0.5, 100, 0).mask, m.mask))
+        # The ufunc too: with every failing element masked, no "invalid" flag.
+        quiet = np.ma.masked_array(F32(HARD), mask=[0, 0, 1, 1])
+        with np.errstate(invalid="raise"):
+            for got in (ta.true_anomaly(quiet, 0.99, 2, 0),
+                        ta.true_anomaly(quiet.data, np.ma.masked_array([0.99] * 4, mask=quiet.mask),
+                                        2, 0, out=np.ma.masked_array(np.zeros(4, F32)))):
+                self.assertIsInstance(got, np.ma.MaskedArray)
+                self.assertTrue(np.array_equal(got.mask, quiet.mask))
+                self.assertTrue(same(got.data[:2], REFERENCE(quiet.data[:2], 0.99, 2, 0)))
+        self.assertIs(ta.true_anomaly(np.ma.masked, 0.5, 100, 0), np.ma.masked)
 
 
 @unittest.skipIf(REFERENCE is None, "TRUEANOMALY_REFERENCE is not set")
