@@ -268,12 +268,12 @@ class _AstropyHook(importlib.abc.MetaPathFinder):
         for finder in sys.meta_path:
             if finder is self or not hasattr(finder, "find_spec"):
                 continue
-            spec = finder.find_spec(fullname, path, target)
-            if spec is not None:
+            found = finder.find_spec(fullname, path, target)
+            if found is not None:
                 break
         else:
             return None
-        loader = spec.loader
+        loader = found.loader
         # A file loader is made for this one module: its exec_module can be
         # wrapped without touching any other module's import.
         if not isinstance(loader, (importlib.machinery.SourceFileLoader,
@@ -287,7 +287,7 @@ class _AstropyHook(importlib.abc.MetaPathFinder):
             _register_with_astropy()
 
         loader.exec_module = exec_module  # type: ignore[assignment]
-        return spec
+        return found
 
 
 _hook = _AstropyHook()
