@@ -31,8 +31,8 @@ __attribute__((visibility("hidden"))) int32_t trueanomaly_convert_elements(
     int keep_going);
 
 /* One element's solve in slices of steps, so that a caller can stop between
- * slices (the Python module checks for Ctrl-C there): a solve that would run
- * for minutes under a large iteration limit. The state is the iterate, the
+ * slices (the Python module checks for Ctrl-C there) a solve that a large
+ * iteration limit lets run on and on. The state is the iterate, the
  * previous iterate and the steps taken; start it with
  * trueanomaly_solve_start. */
 typedef struct {

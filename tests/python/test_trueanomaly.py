@@ -462,7 +462,7 @@ class InterruptTest(unittest.TestCase):
         return time.monotonic() - sent[0]
 
     def test_ctrl_c_stops_a_long_call_within_a_fifth_of_a_second(self):
-        # Each of these elements takes 2**31 - 2 steps, about a minute.
+        # Each of these elements takes 2**31 - 2 steps, far longer than the test.
         slow = np.ones(100)
         saved = ta._MIN_PER_WORKER
         self.addCleanup(setattr, ta, "_MIN_PER_WORKER", saved)
