@@ -15,9 +15,15 @@ ci_install cmake ninja-build g++ python3-dev python3-pip python3-setuptools pyth
   python3-xarray python3-mypy
 
 work=$(mktemp -d)
-pids=()
+pids=()  # process groups of the cluster, the scheduler first
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  local k pid
+  for ((k = ${#pids[@]} - 1; k >= 0; k--)); do  # the workers first, then the scheduler
+    pid=${pids[k]}
+    kill -TERM -- "-$pid" 2>/dev/null || continue
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+    kill -KILL -- "-$pid" 2>/dev/null || true
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -46,10 +52,11 @@ printf '  %s\n' "${recipe[@]}"
   { echo "FAIL: the README's recipe is not scheduler, worker, example"; exit 1; }
 source "$work/venv/bin/activate"
 cd "$src"
-bash -c "exec ${recipe[0]}" >"$work/scheduler.log" 2>&1 &
+# Each in a process group of its own, so that its worker processes stop with it.
+setsid bash -c "exec ${recipe[0]}" >"$work/scheduler.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 60); do grep -q "Scheduler at" "$work/scheduler.log" && break; sleep 0.5; done
-bash -c "exec ${recipe[1]}" >"$work/worker.log" 2>&1 &
+setsid bash -c "exec ${recipe[1]}" >"$work/worker.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 60); do
   [ "$(grep -c "Registered to" "$work/worker.log")" -ge 2 ] && break
