@@ -599,6 +599,7 @@ def _pandas_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: 
     pd = sys.modules["pandas"]
     if out is not None:
         raise TypeError("out= takes numpy arrays, not with pandas inputs")
+    e = _quantity_value(e, "eccentricity", False)
     frames = (pd.Series, pd.DataFrame)
     if isinstance(m, frames) and isinstance(e, frames):
         if isinstance(m, pd.DataFrame) and isinstance(e, pd.Series):
@@ -669,14 +670,16 @@ def _dask_array(m: Any, e: Any, limit: int, tolerance: int, out: Any, errors: Er
     _workers(workers)  # the scheduler runs the blocks in parallel, one thread each
     m = da.asarray(m)
     _core.check_dtype("mean_anomalies", m.dtype, False)
+    e = _quantity_value(e, "eccentricity", False)
     lazy_e = _family(e) == "dask" or np.ndim(e) > 0
     if lazy_e:
         e = da.asarray(e)
         _core.check_dtype("eccentricity", e.dtype, False)
         dtype = _result_dtype(m.dtype, e.dtype)
-    else:
-        e = _ma.getdata(e)[()] if isinstance(e, np.ma.MaskedArray) else e
-        dtype = _result_dtype(m.dtype, _real_array("eccentricity", e))
+    else:  # one value, masked or not, handed to every block
+        dtype = _result_dtype(m.dtype, _real_array("eccentricity", _ma.getdata(e)))
+        if isinstance(e, np.ma.MaskedArray):  # np.ma.masked itself: a copy dask can hash
+            e = _ma.MaskedArray(_ma.getdata(e), mask=_ma.getmaskarray(e))
     meta: Any = np.empty((0,) * max(m.ndim, np.ndim(e)), dtype)
     if errors == "mask":
         meta = _ma.MaskedArray(meta)
