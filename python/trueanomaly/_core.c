@@ -92,7 +92,7 @@ static int32_t convert(const float *m, const float *e, int32_t e_step, int32_t n
 
 enum {
   kCappedLimit = 1024,
-  kSliceSteps = 1 << 20,
+  kSliceSteps = 1 << 18,
   kMinSlice = 256,
   kMaxSlice = 1 << 16,
   /* Below this many steps in the worst case the call keeps the GIL: giving
