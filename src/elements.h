@@ -30,6 +30,30 @@ __attribute__((visibility("hidden"))) int32_t trueanomaly_convert_elements(
     int32_t count, float *true_anomalies, int32_t max_iterations, int32_t tolerance,
     int keep_going);
 
+/* One element's solve in slices of steps, so that a caller can stop between
+ * slices (the Python module checks for Ctrl-C there) a solve that a large
+ * iteration limit lets run on and on. The state is the iterate, the
+ * previous iterate and the steps taken; start it with
+ * trueanomaly_solve_start. */
+typedef struct {
+  float estimate;
+  float previous;
+  int32_t steps;
+} trueanomaly_solve_state;
+
+__attribute__((visibility("hidden"))) void trueanomaly_solve_start(
+    trueanomaly_solve_state *state, float mean_anomaly);
+
+/* Takes at most `budget` more steps of the solve trueanomaly() does for these
+ * four values (the eccentricity as given, capped here): 1 when the stopping
+ * test passed (the true anomaly stored), -1 when the iteration limit was
+ * reached, 0 when the budget ran out first (call again with the same state
+ * and values). The same steps, tests and conversion as trueanomaly(), so
+ * the same result and the same failures, however the steps are sliced. */
+__attribute__((visibility("hidden"))) int trueanomaly_solve_steps(
+    trueanomaly_solve_state *state, float mean_anomaly, float eccentricity,
+    int32_t max_iterations, int32_t tolerance, int32_t budget, float *true_anomaly);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-3-Clause
-# valgrind memcheck: the example program runs with no error, and the library
-# allocates nothing (a probe that calls both entries many times reports the
+# valgrind memcheck: the example program and the Fortran binding's test run
+# with no error, and the library allocates nothing (a probe that calls both entries many times reports the
 # same heap use as the same probe making no calls).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/lib.sh
-ci_install valgrind g++ cmake ninja-build libgtest-dev
+ci_install valgrind g++ gfortran cmake ninja-build libgtest-dev
 
 dir=build-ci/valgrind
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$dir" -j2 --target orbit_table trueanomaly_heap_probe
+cmake --build "$dir" -j2 --target orbit_table trueanomaly_heap_probe trueanomaly_fortran_test
 
 memcheck() {
   valgrind --tool=memcheck --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=all \
@@ -18,6 +18,8 @@ memcheck() {
 }
 echo "--- example program"
 memcheck "$dir/examples/orbit_table" >/dev/null
+echo "--- the Fortran binding's test (single and double precision)"
+memcheck "$dir/trueanomaly_fortran_test"
 
 echo "--- heap use with and without calls"
 allocs() {  # prints "N allocs, M frees, B bytes allocated" of one run

@@ -7,6 +7,12 @@
 !   status = trueanomaly_convert(m, 0.5, nu, 100, 0)   ! arrays, sizes from the arrays
 !   nu2d = true_anomaly(m2d, e2d, 100, 0)              ! elemental, any rank
 !
+! Both are generic: mean anomalies and eccentricities may be default real
+! (real(c_float)) or real(kind=8) (real(c_double)), in any combination; the
+! results have the mean anomalies' kind. Double precision values are
+! rounded to single precision, as the C entries take their arguments, and
+! the single precision result is widened exactly.
+!
 ! trueanomaly_convert(mean_anomalies, eccentricity, true_anomalies,
 !     max_iterations, tolerance) converts size(mean_anomalies) elements and
 !   returns 0; -1 at the first element that reaches the iteration limit (it
@@ -26,11 +32,11 @@
 ! iteration limit are those of trueanomaly.h. Do not pass one array as both
 ! input and output (Fortran forbids that aliasing); copy it instead.
 module libtrueanomaly
-  use, intrinsic :: iso_c_binding, only: c_float, c_int32_t
+  use, intrinsic :: iso_c_binding, only: c_double, c_float, c_int32_t
   implicit none
   private
   public :: trueanomaly, trueanomaly_array, trueanomaly_convert, true_anomaly
-  public :: c_float, c_int32_t
+  public :: c_double, c_float, c_int32_t
 
   ! trueanomaly_convert's status when it refuses its arguments.
   integer(c_int32_t), parameter, public :: trueanomaly_invalid_argument = -2_c_int32_t
@@ -57,9 +63,18 @@ module libtrueanomaly
     end function trueanomaly_array
   end interface
 
+  ! The mean anomalies' kind, then the eccentricity's: s single, d double.
+  interface trueanomaly_convert
+    module procedure convert_ss, convert_sd, convert_ds, convert_dd
+  end interface trueanomaly_convert
+
+  interface true_anomaly
+    module procedure true_anomaly_ss, true_anomaly_sd, true_anomaly_ds, true_anomaly_dd
+  end interface true_anomaly
+
 contains
 
-  function trueanomaly_convert(mean_anomalies, eccentricity, true_anomalies, &
+  function convert_ss(mean_anomalies, eccentricity, true_anomalies, &
       max_iterations, tolerance) result(status)
     real(c_float), intent(in) :: mean_anomalies(:)
     real(c_float), intent(in) :: eccentricity
@@ -77,14 +92,95 @@ contains
     if (n == 0) return
     status = trueanomaly_array(mean_anomalies, int(n, c_int32_t), eccentricity, true_anomalies, &
                                int(max_iterations, c_int32_t), int(tolerance, c_int32_t))
-  end function trueanomaly_convert
+  end function convert_ss
 
-  elemental function true_anomaly(mean_anomaly, eccentricity, max_iterations, tolerance) &
+  function convert_sd(mean_anomalies, eccentricity, true_anomalies, &
+      max_iterations, tolerance) result(status)
+    real(c_float), intent(in) :: mean_anomalies(:)
+    real(c_double), intent(in) :: eccentricity
+    real(c_float), intent(inout) :: true_anomalies(:)
+    integer, intent(in) :: max_iterations, tolerance
+    integer(c_int32_t) :: status
+    status = convert_ss(mean_anomalies, real(eccentricity, c_float), true_anomalies, &
+                        max_iterations, tolerance)
+  end function convert_sd
+
+  function convert_ds(mean_anomalies, eccentricity, true_anomalies, &
+      max_iterations, tolerance) result(status)
+    real(c_double), intent(in) :: mean_anomalies(:)
+    real(c_float), intent(in) :: eccentricity
+    real(c_double), intent(inout) :: true_anomalies(:)
+    integer, intent(in) :: max_iterations, tolerance
+    integer(c_int32_t) :: status
+    integer, parameter :: i8 = selected_int_kind(18)
+    real(c_float), allocatable :: m(:), nu(:)
+    integer(c_int32_t) :: one
+    integer :: i
+    status = trueanomaly_invalid_argument
+    if (size(true_anomalies, kind=i8) < size(mean_anomalies, kind=i8) .or. &
+        size(mean_anomalies, kind=i8) > int(huge(0_c_int32_t), i8)) return
+    m = real(mean_anomalies, c_float)
+    allocate(nu(size(m)))
+    status = convert_ss(m, eccentricity, nu, max_iterations, tolerance)
+    if (status == 0) then
+      true_anomalies(1:size(m)) = real(nu, c_double)
+    else if (status == -1) then
+      ! The status does not say which element failed: the elements are
+      ! asked again one at a time up to the first that fails, so that it
+      ! and every later one keep what they held, as with single precision.
+      do i = 1, size(m)
+        one = convert_ss(m(i:i), eccentricity, nu(i:i), max_iterations, tolerance)
+        if (one /= 0) exit
+        true_anomalies(i) = real(nu(i), c_double)
+      end do
+    end if
+  end function convert_ds
+
+  function convert_dd(mean_anomalies, eccentricity, true_anomalies, &
+      max_iterations, tolerance) result(status)
+    real(c_double), intent(in) :: mean_anomalies(:)
+    real(c_double), intent(in) :: eccentricity
+    real(c_double), intent(inout) :: true_anomalies(:)
+    integer, intent(in) :: max_iterations, tolerance
+    integer(c_int32_t) :: status
+    status = convert_ds(mean_anomalies, real(eccentricity, c_float), true_anomalies, &
+                        max_iterations, tolerance)
+  end function convert_dd
+
+  elemental function true_anomaly_ss(mean_anomaly, eccentricity, max_iterations, tolerance) &
       result(nu)
     real(c_float), intent(in) :: mean_anomaly, eccentricity
     integer, intent(in) :: max_iterations, tolerance
     real(c_float) :: nu
     nu = trueanomaly(mean_anomaly, eccentricity, int(max_iterations, c_int32_t), &
                      int(tolerance, c_int32_t))
-  end function true_anomaly
+  end function true_anomaly_ss
+
+  elemental function true_anomaly_sd(mean_anomaly, eccentricity, max_iterations, tolerance) &
+      result(nu)
+    real(c_float), intent(in) :: mean_anomaly
+    real(c_double), intent(in) :: eccentricity
+    integer, intent(in) :: max_iterations, tolerance
+    real(c_float) :: nu
+    nu = true_anomaly_ss(mean_anomaly, real(eccentricity, c_float), max_iterations, tolerance)
+  end function true_anomaly_sd
+
+  elemental function true_anomaly_ds(mean_anomaly, eccentricity, max_iterations, tolerance) &
+      result(nu)
+    real(c_double), intent(in) :: mean_anomaly
+    real(c_float), intent(in) :: eccentricity
+    integer, intent(in) :: max_iterations, tolerance
+    real(c_double) :: nu
+    nu = real(true_anomaly_ss(real(mean_anomaly, c_float), eccentricity, max_iterations, &
+                              tolerance), c_double)
+  end function true_anomaly_ds
+
+  elemental function true_anomaly_dd(mean_anomaly, eccentricity, max_iterations, tolerance) &
+      result(nu)
+    real(c_double), intent(in) :: mean_anomaly, eccentricity
+    integer, intent(in) :: max_iterations, tolerance
+    real(c_double) :: nu
+    nu = real(true_anomaly_ss(real(mean_anomaly, c_float), real(eccentricity, c_float), &
+                              max_iterations, tolerance), c_double)
+  end function true_anomaly_dd
 end module libtrueanomaly

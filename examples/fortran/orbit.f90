@@ -1,7 +1,8 @@
 ! SPDX-License-Identifier: BSD-3-Clause
 ! Converts mean anomalies to true anomalies from Fortran: whole arrays with
 ! the sizes taken from them, elementally over a small catalogue with one
-! eccentricity per body, and shows how a failed conversion is reported.
+! eccentricity per body, in double precision too, and shows how a failed
+! conversion is reported.
 program orbit
   use libtrueanomaly
   implicit none
@@ -9,6 +10,7 @@ program orbit
   real(c_float) :: nu(4)
   real(c_float) :: hard(4) = [2.0, 2.5, 0.2, 1.0]
   real(c_float) :: bodies(3) = [1.0, 1.0, 1.0], ecc(3) = [0.1, 0.5, 0.9]
+  real(kind=8) :: mean_dp(2) = [0.5d0, 1.0d0]
   integer(c_int32_t) :: status
 
   status = trueanomaly_convert(mean, 0.5, nu, 100, 0)
@@ -22,4 +24,7 @@ program orbit
 
   ! One eccentricity per body (-1.0 would mean the limit was reached).
   print '(a, 3f12.8)', 'M = 1, e = 0.1, 0.5, 0.9:   ', true_anomaly(bodies, ecc, 100, 0)
+
+  ! real(kind=8) in, real(kind=8) out: the single precision result widened.
+  print '(a, 2f20.16)', 'double, e = 0.5:  ', true_anomaly(mean_dp, 0.5d0, 100, 0)
 end program orbit

@@ -4,6 +4,7 @@
 ! and the array entry's failure contract must show through.
 program test_fortran_binding
   use libtrueanomaly
+  use, intrinsic :: iso_c_binding, only: c_int64_t
   implicit none
   integer :: failures = 0
   real(c_float), parameter :: untouched = -12345.5
@@ -67,6 +68,7 @@ program test_fortran_binding
   call expect_bits('strided: nu(5) untouched', nu(5), untouched)
 
   call check_elemental()
+  call check_double_precision()
 
   if (failures > 0) error stop 1
   print '(a)', 'fortran binding: all checks passed'
@@ -91,6 +93,57 @@ contains
                      2.0993011_c_float)
     call expect_bits('elemental limit', true_anomaly(0.5_c_float, 0.99_c_float, 3, 1), -1.0_c_float)
   end subroutine check_elemental
+
+  ! real(kind=8) through the generic names: rounded to single precision as
+  ! the C entries take their arguments, results widened exactly and of the
+  ! mean anomalies' kind, the failure contract unchanged.
+  subroutine check_double_precision()
+    real(c_double), parameter :: kept = -12345.678901234d0  ! not a single precision value
+    real(c_double) :: md(5), nud(5), hardd(4)
+    integer :: i
+    md = [1.0d0, -1.55d0, 7.000000001d0, 0.3d0, 3.0d0]
+    hardd = real(hard, c_double)
+    nud = true_anomaly(md, 0.5d0, 100, 0)
+    do i = 1, 5
+      call expect_bits_dp('elemental, double', nud(i), real(trueanomaly(real(md(i), c_float), &
+                          0.5_c_float, 100_c_int32_t, 0_c_int32_t), c_double))
+    end do
+    if (kind(true_anomaly(md(1), 0.5, 100, 0)) /= c_double .or. &
+        kind(true_anomaly(1.0, 0.5d0, 100, 0)) /= c_float) then
+      print '(a)', 'results do not have the mean anomalies'' kind'
+      failures = failures + 1
+    end if
+    call expect_bits_dp('elemental, double M, single e', true_anomaly(md(2), 0.99, 100, 0), &
+                        real(-3.07858443_c_float, c_double))
+    call expect_bits('elemental, single M, double e', true_anomaly(1.0, 0.5d0, 100, 0), &
+                     2.0993011_c_float)
+
+    nud = kept
+    status = trueanomaly_convert(md, 0.5d0, nud, 100, 0)
+    call expect_status('convert, double', status, 0)
+    do i = 1, 5
+      call expect_bits_dp('convert, double', nud(i), real(trueanomaly(real(md(i), c_float), &
+                          0.5_c_float, 100_c_int32_t, 0_c_int32_t), c_double))
+    end do
+    nud = kept
+    status = trueanomaly_convert(hardd, 0.99, nud, 2, 0)
+    call expect_status('failing convert, double', status, -1)
+    call expect_bits_dp('failing convert, double (2)', nud(2), real(3.11935544_c_float, c_double))
+    call expect_bits_dp('failing convert, double (3) kept', nud(3), kept)
+    call expect_bits_dp('failing convert, double (5) kept', nud(5), kept)
+    status = trueanomaly_convert(md, 0.5d0, nud(1:4), 100, 0)
+    call expect_status('short output, double', status, trueanomaly_invalid_argument)
+    call expect_bits_dp('short output, double: kept', nud(3), kept)
+  end subroutine check_double_precision
+
+  subroutine expect_bits_dp(what, got, want)
+    character(*), intent(in) :: what
+    real(c_double), intent(in) :: got, want
+    if (transfer(got, 0_c_int64_t) /= transfer(want, 0_c_int64_t)) then
+      print '(a, a, es24.16, a, es24.16)', what, ': got', got, ', want', want
+      failures = failures + 1
+    end if
+  end subroutine expect_bits_dp
 
   subroutine expect_bits(what, got, want)
     character(*), intent(in) :: what
