@@ -27,7 +27,7 @@
 
 namespace {
 
-using trueanomaly_detail::Path;
+using Path = const trueanomaly_detail::Implementation *;
 
 constexpr int32_t kCount = 1000000, kLimit = 100, kTolerance = 0;
 using ScalarEntry = float (*)(float, float, int32_t, int32_t);
@@ -65,7 +65,7 @@ void one_orbit(benchmark::State &state, float e) {
 }
 
 void per_element(benchmark::State &state, Path path, bool best) {
-  if (!trueanomaly_detail::path_available(path)) {
+  if (!trueanomaly_detail::available(*path)) {
     state.SkipWithError("path not available on this CPU");
     return;
   }
@@ -73,9 +73,8 @@ void per_element(benchmark::State &state, Path path, bool best) {
   auto run = [&] {
     return best ? trueanomaly_convert_elements(g_mean.data(), g_ecc.data(), 1, kCount,
                                                out.data(), kLimit, kTolerance, 1)
-                : trueanomaly_detail::convert_elements(path, g_mean.data(), g_ecc.data(), 1,
-                                                       kCount, out.data(), kLimit, kTolerance,
-                                                       true);
+                : path->convert_elements(g_mean.data(), g_ecc.data(), 1, kCount, out.data(), kLimit,
+                                         kTolerance, true);
   };
   run();
   check(state, out, g_reference);
@@ -143,12 +142,12 @@ int main(int argc, char **argv) {
     snprintf(name, sizeof name, "one_orbit/e:%.1f", static_cast<double>(e));
     benchmark::RegisterBenchmark(name, one_orbit, e)->Unit(benchmark::kMillisecond);
   }
-  benchmark::RegisterBenchmark("per_element/best", per_element, Path::plain, true)
+  benchmark::RegisterBenchmark("per_element/best", per_element, &trueanomaly_detail::kPlain, true)
       ->Unit(benchmark::kMillisecond);
-  for (const auto &info : trueanomaly_detail::kPaths)
-    if (info.path != Path::plain)
-      benchmark::RegisterBenchmark((std::string("per_element/") + info.name).c_str(), per_element,
-                                   info.path, false)
+  for (Path path : trueanomaly_detail::kImplementations)
+    if (path != &trueanomaly_detail::kPlain)
+      benchmark::RegisterBenchmark((std::string("per_element/") + path->name).c_str(), per_element,
+                                   path, false)
           ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("scalar_loop", scalar_loop)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("libm_loop", libm_loop)->Unit(benchmark::kMillisecond);
@@ -177,10 +176,10 @@ int main(int argc, char **argv) {
   if (each > 0 && get("one_orbit/e:0.9") > 0)
     printf("per element / one orbit at e = 0.9: %.2fx the cost\n", each / get("one_orbit/e:0.9"));
   if (each > 0 && loop > 0) printf("scalar loop / per element: %.1fx faster\n", loop / each);
-  for (const auto &info : trueanomaly_detail::kPaths) {
-    const double p = get((std::string("per_element/") + info.name).c_str());
-    if (p > 0 && loop > 0) printf("scalar loop / per element on %s: %.1fx\n", info.label, loop / p);
-    if (p > 0 && libm > 0) printf("libm loop / per element on %s: %.1fx\n", info.label, libm / p);
+  for (Path path : trueanomaly_detail::kImplementations) {
+    const double p = get((std::string("per_element/") + path->name).c_str());
+    if (p > 0 && loop > 0) printf("scalar loop / per element on %s: %.1fx\n", path->label, loop / p);
+    if (p > 0 && libm > 0) printf("libm loop / per element on %s: %.1fx\n", path->label, libm / p);
   }
   return g_failed ? 1 : 0;
 }

@@ -38,7 +38,7 @@
 
 namespace {
 
-using trueanomaly_detail::Path;
+using Path = const trueanomaly_detail::Implementation *;
 
 constexpr int32_t kLimit = 100;
 constexpr int32_t kTolerance = 0;
@@ -75,16 +75,16 @@ struct Variant {
   Path path;           // for Kind::path
 };
 
-// The entries, the libm loop, and every path of src/paths.h's table.
+// The entries, the libm loop, and every implementation (src/implementation.h).
 const std::vector<Variant> kVariants = [] {
   std::vector<Variant> v = {
-      {"libm_loop", "libm loop", Kind::libm_loop, Path::plain},
-      {"array_entry", "array entry", Kind::array_entry, Path::plain},
-      {"scalar_entry", "scalar entry", Kind::scalar_entry, Path::plain},
+      {"libm_loop", "libm loop", Kind::libm_loop, nullptr},
+      {"array_entry", "array entry", Kind::array_entry, nullptr},
+      {"scalar_entry", "scalar entry", Kind::scalar_entry, nullptr},
   };
-  for (const auto &info : trueanomaly_detail::kPaths)
-    v.push_back({std::string("path_") + info.name, std::string(info.label) + " path", Kind::path,
-                 info.path});
+  for (Path path : trueanomaly_detail::kImplementations)
+    v.push_back({std::string("path_") + path->name, std::string(path->label) + " path", Kind::path,
+                 path});
   return v;
 }();
 
@@ -109,8 +109,8 @@ int32_t convert(const Variant &v, const float *in, int32_t count, float e, float
       for (int32_t i = 0; i < count; ++i) out[i] = g_scalar_entry(in[i], e, kLimit, kTolerance);
       return 0;
     case Kind::path:
-      return trueanomaly_detail::convert_array(
-          v.path, in, count, trueanomaly_detail::cap_eccentricity(e), out, kLimit, kTolerance);
+      return v.path->convert_array(in, count, trueanomaly_detail::cap_eccentricity(e), out, kLimit,
+                                   kTolerance);
   }
   return -1;
 }
@@ -350,14 +350,14 @@ int main(int argc, char **argv) {
              set.mean_anomalies.size(), static_cast<unsigned long long>(set.draws));
     benchmark::AddCustomContext(key, value);
   }
-  benchmark::AddCustomContext("best path", trueanomaly_detail::path_name(trueanomaly_detail::best_path()));
+  benchmark::AddCustomContext("best path", trueanomaly_detail::best_implementation().name);
   benchmark::AddCustomContext("cpu", cpu_description());
 
   std::vector<std::unique_ptr<Case>> cases;
   for (const bench::InputSet &set : inputs) {
     for (size_t size : kSizes) {
       for (const Variant &v : kVariants) {
-        if (v.kind == Kind::path && !trueanomaly_detail::path_available(v.path)) continue;
+        if (v.kind == Kind::path && !trueanomaly_detail::available(*v.path)) continue;
         cases.push_back(std::make_unique<Case>(Case{&v, &set, size, case_name(v, set.eccentricity, size)}));
         benchmark::RegisterBenchmark(cases.back()->name.c_str(), run_case, cases.back().get())
             ->Unit(benchmark::kMicrosecond)

@@ -35,16 +35,14 @@
 #include <cstring>
 #include <vector>
 
-#include "dispatch.h"
 #include "float_bits.h"
+#include "implementations.h"
 #include "kernels/kernels.h"
 #include "solve.h"
 #include "solve_one.h"
 #include "trueanomaly.h"
 
 namespace {
-
-using trueanomaly_detail::Path;
 
 [[noreturn]] void fail(const char* what, size_t index) {
   std::fprintf(stderr, "fuzz check failed: %s (element %zu)\n", what, index);
@@ -78,7 +76,7 @@ Expected expected(float m, float e, int32_t limit, int32_t tolerance) {
   x.solved = trueanomaly_detail::trueanomaly_solve(m, capped, limit, tolerance, &result);
   CHECK(x.solved ? same(result, x.scalar) : bits(x.scalar) == bits(-1.0f), 0);
 #if TRUEANOMALY_VECTOR_PATHS
-  if (trueanomaly_detail::path_available(Path::avx2))
+  if (trueanomaly_detail::available(trueanomaly_detail::kAvx2))
     CHECK(same(trueanomaly_detail::solve_one_avx2(m, capped, limit, tolerance), x.scalar), 0);
 #endif
   return x;
@@ -119,9 +117,8 @@ void check_per_element(Path path, const std::vector<float>& in, const std::vecto
   for (bool keep_going : {false, true}) {
     std::vector<float> out(n);
     for (size_t i = 0; i < n; ++i) out[i] = sentinel(i);
-    const int32_t got =
-        trueanomaly_detail::convert_elements(path, in.data(), ecc.data(), 1, static_cast<int32_t>(n),
-                                             out.data(), limit, tolerance, keep_going);
+    const int32_t got = path->convert_elements(in.data(), ecc.data(), 1, static_cast<int32_t>(n),
+                                               out.data(), limit, tolerance, keep_going);
     CHECK(static_cast<size_t>(got) == first_failure, n);
     for (size_t i = 0; i < n; ++i) {
       if (want[i].solved && (keep_going || i < first_failure))
@@ -196,12 +193,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return trueanomaly_array(a, n, e, b, limit, tolerance);
       },
       in, want);
-  for (const auto& info : trueanomaly_detail::kPaths) {
-    const Path path = info.path;
-    if (!trueanomaly_detail::path_available(path)) continue;
+  for (Path path : every_implementation()) {
+    if (!available(path)) continue;
     check_array(
         [&](const float* a, int32_t n, float* b) {
-          return trueanomaly_detail::convert_array(path, a, n, capped, b, limit, tolerance);
+          return path->convert_array(a, n, capped, b, limit, tolerance);
         },
         in, want);
     check_per_element(path, in, ecc, want_per_element, limit, tolerance);

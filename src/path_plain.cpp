@@ -2,7 +2,8 @@
 // The plain path: the libm solve, one element at a time, on any CPU and in
 // any floating-point mode. The vector paths and the scalar kernel hand it
 // what they cannot decide.
-#include "paths.h"
+#include "path_plain.h"
+
 #include "solve.h"
 #include "solve_one.h"
 
@@ -59,5 +60,21 @@ int32_t convert_per_element_plain(const float *in, const float *eccentricities, 
       in, [eccentricities](int32_t i) { return cap_eccentricity(eccentricities[i]); }, count,
       out, max_iterations, tolerance, keep_going);
 }
+
+namespace {
+int32_t convert_elements_plain(const float *in, const float *eccentricities, int32_t e_step,
+                               int32_t count, float *out, int32_t max_iterations,
+                               int32_t tolerance, bool keep_going) {
+  if (e_step == 0)
+    return convert_one_orbit_plain(in, count, cap_eccentricity(eccentricities[0]), out,
+                                   max_iterations, tolerance, keep_going);
+  return convert_per_element_plain(in, eccentricities, count, out, max_iterations, tolerance,
+                                   keep_going);
+}
+}  // namespace
+
+extern const Implementation kPlain = {
+    "plain", "plain", CpuRequirement::none, {1, 1, 1, 0},
+    convert_array_plain, convert_elements_plain, solve_one_plain};
 
 }  // namespace trueanomaly_detail

@@ -2,8 +2,8 @@
 // The scalar entry's solve of one element, in two forms that give the same
 // bits: the plain solve (path_plain.cpp; any CPU, any floating-point mode)
 // and a kernel shaped for the latency of one element (solve_one_avx2.cpp;
-// CPUs with AVX2 and FMA). The entry calls solve_one_best (dispatch.cpp),
-// bound to one of them when the library is loaded.
+// CPUs with AVX2 and FMA). Each implementation names one of them
+// (implementation.h); the entry calls solve_one_best (dispatch.cpp).
 //
 // Internal: nothing here is exported.
 #ifndef TRUEANOMALY_SOLVE_ONE_H
@@ -11,12 +11,9 @@
 
 #include <stdint.h>
 
-namespace trueanomaly_detail {
+#include "implementation.h"
 
-// The scalar entry's result for one element with a capped eccentricity: the
-// true anomaly, or -1.0f when the iteration limit is reached.
-using SolveOneFn = float (*)(float mean_anomaly, float eccentricity, int32_t max_iterations,
-                             int32_t tolerance);
+namespace trueanomaly_detail {
 
 // trueanomaly_solve, with the entry's -1.0f for a failure.
 float solve_one_plain(float mean_anomaly, float eccentricity, int32_t max_iterations,

@@ -44,7 +44,7 @@ typedef Lanes<4>::f F4;  // four floats, one xmm register
 // The domain, as the bits of |x| compared as integers (the order of
 // non-negative floats; infinities' and NaN's bits lie above every finite
 // float's): M and every estimate finite, |e| <= 0.99f (the vector domain of
-// paths.h's eccentricity_in_vector_domain). Up to kReduceMax sin and cos
+// drivers/choose_driver.h's eccentricity_in_vector_domain). Up to kReduceMax sin and cos
 // take sincos_lanes; beyond, the far reduction too (sincos_any).
 constexpr uint32_t kAbsMask = 0x7fffffffu;
 constexpr uint32_t kFiniteMaxBits = __builtin_bit_cast(uint32_t, FLT_MAX);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Every array path the library has (src/paths.h), forced one at a time,
+// Every implementation the library has (src/implementation.h), forced one at a time,
 // against the independent model: random arrays in every regime, the
 // near-tie corpus, and arrays that end at an unmapped page. Paths this CPU
 // cannot run are skipped, visibly.
@@ -11,44 +11,26 @@
 #include <cstdlib>
 #include <tuple>
 
-#include "dispatch.h"
 #include "differential.h"
+#include "implementations.h"
 
 namespace {
 
 using namespace differential;
-using trueanomaly_detail::Path;
-
 constexpr uint64_t kDefaultInputs = 10'000'000;  // per path
 
-// Every path of src/paths.h's table.
-std::vector<Path> all_paths() {
-  std::vector<Path> out;
-  for (const auto& info : trueanomaly_detail::kPaths) out.push_back(info.path);
-  return out;
-}
-
-const char* name(Path p) { return trueanomaly_detail::path_name(p); }
-
-// The array entry's semantics on one forced path; convert_array expects a
-// positive count and a capped eccentricity (the entry checks and caps).
+// The array entry's semantics on one forced implementation; its
+// convert_array expects a positive count and a capped eccentricity (the
+// entry checks and caps).
 ArrayCall forced(Path p) {
   return [p](const float* in, int32_t count, float e, float* out, int32_t limit, int32_t tol) {
     if (count <= 0) return int32_t{0};
-    return trueanomaly_detail::convert_array(p, in, count, model_capped_eccentricity(e), out,
-                                             limit, tol);
+    return p->convert_array(in, count, model_capped_eccentricity(e), out, limit, tol);
   };
 }
 
-}  // namespace
-namespace trueanomaly_detail {
-void PrintTo(Path p, std::ostream* os) { *os << name(p); }
-}  // namespace trueanomaly_detail
-namespace {
-
-#define SKIP_UNLESS_AVAILABLE(path)                                                  \
-  if (!trueanomaly_detail::path_available(path))                                     \
-  GTEST_SKIP() << "array path " << name(path) << " is not available on this CPU"
+#define SKIP_UNLESS_AVAILABLE(path) \
+  if (!available(path)) GTEST_SKIP() << "array path " << name(path) << " is not available on this CPU"
 
 class PathVsModel : public ::testing::TestWithParam<std::tuple<Path, Regime>> {};
 
@@ -58,7 +40,7 @@ TEST_P(PathVsModel, RandomArraysMatchBitForBit) {
   const uint64_t total = inputs_per_target(kDefaultInputs) / std::size(kRegimes);
   const ArrayRun run = run_random_arrays(
       forced(path), regime, total,
-      seed(300 + 10 * static_cast<uint64_t>(path) + static_cast<uint64_t>(regime)));
+      seed(300 + 10 * index_of(path) + static_cast<uint64_t>(regime)));
   for (const std::string& diff : run.differences) ADD_FAILURE() << "path " << name(path) << ": " << diff;
   std::printf("array path %s, %s: %" PRIu64 " inputs in %" PRIu64 " calls\n", name(path),
               name(regime), run.inputs, run.calls);
@@ -66,7 +48,7 @@ TEST_P(PathVsModel, RandomArraysMatchBitForBit) {
 
 INSTANTIATE_TEST_SUITE_P(
     PathsAndRegimes, PathVsModel,
-    ::testing::Combine(::testing::ValuesIn(all_paths()), ::testing::ValuesIn(kRegimes)),
+    ::testing::Combine(::testing::ValuesIn(every_implementation()), ::testing::ValuesIn(kRegimes)),
     [](const auto& info) {
       return std::string(name(std::get<0>(info.param))) + "_" + name(std::get<1>(info.param));
     });
@@ -115,7 +97,7 @@ TEST_P(PathCheck, StaysInsideTheArrays) {
   float* const in_end = reinterpret_cast<float*>(in_region + page);
   float* const out_end = reinterpret_cast<float*>(out_region + page);
   const ArrayCall call = forced(path);
-  Inputs gen(seed(400 + static_cast<uint64_t>(path)));
+  Inputs gen(seed(400 + index_of(path)));
   for (int32_t count = 1; count <= 80; ++count) {
     for (int32_t fail_at = -1; fail_at < count; ++fail_at) {
       float* in = in_end - count;
@@ -147,8 +129,16 @@ TEST_P(PathCheck, StaysInsideTheArrays) {
   munmap(out_region, 2 * page);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, PathCheck, ::testing::ValuesIn(all_paths()),
+INSTANTIATE_TEST_SUITE_P(Paths, PathCheck, ::testing::ValuesIn(every_implementation()),
                          [](const auto& info) { return std::string(name(info.param)); });
+
+// The list the dispatcher, tests, fuzzer and benchmark iterate holds the
+// paths CMake built (cmake/VectorPaths.cmake), in the same order.
+TEST(Dispatch, TheListOfImplementationsIsThePathsTheBuildCompiled) {
+  std::string listed;
+  for (Path p : every_implementation()) listed += (listed.empty() ? "" : ",") + std::string(name(p));
+  EXPECT_EQ(listed, TRUEANOMALY_BUILT_PATHS);
+}
 
 // A path this CPU cannot run is skipped, and a CPU check that wrongly says
 // "not available" would skip it too. So CI says which path each machine
@@ -157,15 +147,13 @@ INSTANTIATE_TEST_SUITE_P(Paths, PathCheck, ::testing::ValuesIn(all_paths()),
 // narrower path are available, no wider one is.
 TEST(Dispatch, ChoosesThePathThisMachineShouldGet) {
   const char* expected = std::getenv("TRUEANOMALY_EXPECT_PATH");
+  const Path best = &trueanomaly_detail::best_implementation();
   if (!expected || !*expected)
     GTEST_SKIP() << "TRUEANOMALY_EXPECT_PATH is not set (plain, avx2 or avx512); this CPU gets "
-                 << name(trueanomaly_detail::best_path());
-  const Path best = trueanomaly_detail::best_path();
+                 << name(best);
   EXPECT_STREQ(name(best), expected) << "the dispatcher chose " << name(best);
-  for (Path p : all_paths())
-    EXPECT_EQ(trueanomaly_detail::path_available(p),
-              static_cast<int>(p) <= static_cast<int>(best))
-        << name(p);
+  for (Path p : every_implementation())
+    EXPECT_EQ(available(p), index_of(p) <= index_of(best)) << name(p);
   std::printf("dispatcher's choice: %s (expected %s)\n", name(best), expected);
 }
 
@@ -173,13 +161,15 @@ TEST(Dispatch, ChoosesThePathThisMachineShouldGet) {
 // (compiled with the AVX2 path's flags) wherever the AVX2 path runs.
 TEST(Dispatch, ScalarEntryGetsTheKernelThisMachineShouldGet) {
   const char* expected = std::getenv("TRUEANOMALY_EXPECT_PATH");
-  const Path kernel = trueanomaly_detail::scalar_kernel();
+  const trueanomaly_detail::SolveOneFn solve_one = trueanomaly_detail::best_implementation().solve_one;
+  const char* runs = solve_one == trueanomaly_detail::kPlain.solve_one ? "plain" : "avx2";
   if (!expected || !*expected)
     GTEST_SKIP() << "TRUEANOMALY_EXPECT_PATH is not set; this CPU's scalar entry runs the "
-                 << name(kernel) << " solve";
-  const char* want = std::string(expected) == "plain" ? "plain" : "avx2";
-  EXPECT_STREQ(name(kernel), want) << "the scalar entry runs the " << name(kernel) << " solve";
-  std::printf("scalar entry's solve: %s (expected %s)\n", name(kernel), want);
+                 << runs << " solve";
+  const Path want = implementation_named(std::string(expected) == "plain" ? "plain" : "avx2");
+  ASSERT_NE(want, nullptr);
+  EXPECT_EQ(solve_one, want->solve_one) << "the scalar entry runs the " << runs << " solve";
+  std::printf("scalar entry's solve: %s (expected %s)\n", runs, name(want));
 }
 
 }  // namespace

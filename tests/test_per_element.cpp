@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The Python module's conversion (dispatch.h's convert_elements) on every
-// path, against the independent model: an eccentricity per element, runs
+// The Python module's conversion (each implementation's convert_elements)
+// on every path, against the independent model: an eccentricity per element, runs
 // of one eccentricity among them, one eccentricity for all; failures that
 // stop the call at the first failing element or become NaN.
 #include <gtest/gtest.h>
@@ -9,23 +9,13 @@
 #include <cmath>
 #include <tuple>
 
-#include "dispatch.h"
 #include "differential.h"
+#include "implementations.h"
 
 namespace {
 
 using namespace differential;
-using trueanomaly_detail::Path;
-
 constexpr uint64_t kDefaultInputs = 2'000'000;  // per path
-
-const char* name(Path p) { return trueanomaly_detail::path_name(p); }
-
-std::vector<Path> all_paths() {
-  std::vector<Path> out;
-  for (const auto& info : trueanomaly_detail::kPaths) out.push_back(info.path);
-  return out;
-}
 
 // Eccentricities of one call: each element its own, with runs of one value
 // (long enough for the one-orbit driver, and just too short) among them.
@@ -68,9 +58,9 @@ std::string check(Path path, const std::vector<float>& m, const std::vector<floa
     for (bool in_place : {false, true}) {
       std::vector<float> out(m.size());
       for (size_t i = 0; i < out.size(); ++i) out[i] = in_place ? m[i] : sentinel(i);
-      const int32_t got = trueanomaly_detail::convert_elements(
-          path, in_place ? out.data() : m.data(), e.data(), e_step, n, out.data(), limit,
-          tolerance, keep_going);
+      const int32_t got = path->convert_elements(in_place ? out.data() : m.data(), e.data(),
+                                                 e_step, n, out.data(), limit, tolerance,
+                                                 keep_going);
       std::ostringstream where;
       where << name(path) << (keep_going ? " keep going" : " stop") << (in_place ? " in place" : "")
             << ", " << n << " elements, e step " << e_step << ", limit " << limit
@@ -98,14 +88,14 @@ class PerElement : public ::testing::TestWithParam<std::tuple<Path, Regime>> {};
 
 TEST_P(PerElement, MatchesTheModelInBothFailureModes) {
   const auto [path, regime] = GetParam();
-  if (!trueanomaly_detail::path_available(path))
+  if (!available(path))
     GTEST_SKIP() << "array path " << name(path) << " is not available on this CPU";
   // A long run (TRUEANOMALY_DIFFERENTIAL_INPUTS above 10^7) takes its count;
   // shorter settings scale the default down.
   const uint64_t asked = inputs_per_target(0);
   const uint64_t total =
       (asked > 10'000'000 ? asked : scaled_count(kDefaultInputs)) / std::size(kRegimes);
-  Inputs gen(seed(700 + 10 * static_cast<uint64_t>(path) + static_cast<uint64_t>(regime)));
+  Inputs gen(seed(700 + 10 * index_of(path) + static_cast<uint64_t>(regime)));
   uint64_t inputs = 0;
   int reported = 0;
   while (inputs < total) {
@@ -128,7 +118,7 @@ TEST_P(PerElement, MatchesTheModelInBothFailureModes) {
 
 INSTANTIATE_TEST_SUITE_P(
     PathsAndRegimes, PerElement,
-    ::testing::Combine(::testing::ValuesIn(all_paths()), ::testing::ValuesIn(kRegimes)),
+    ::testing::Combine(::testing::ValuesIn(every_implementation()), ::testing::ValuesIn(kRegimes)),
     [](const auto& info) {
       return std::string(name(std::get<0>(info.param))) + "_" +
              differential::name(std::get<1>(info.param));
@@ -138,8 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
 // 2 (M = 0.2 at e = 0.99) needs a second step and fails at limit 2, and a
 // stretch of easy orbits before and after it keeps the lanes busy.
 TEST(PerElementFailure, StopsAtTheFirstFailingElementOrMarksItNaN) {
-  for (Path path : all_paths()) {
-    if (!trueanomaly_detail::path_available(path)) continue;
+  for (Path path : every_implementation()) {
+    if (!available(path)) continue;
     for (int32_t fail_at : {0, 2, 31, 32, 77}) {
       std::vector<float> m(100, 2.0f), e(100, 0.5f);
       for (size_t i = 0; i < e.size(); ++i) e[i] = 0.01f * static_cast<float>(i % 50);
@@ -172,8 +162,8 @@ TEST(OneOrbit, AThirdStepHandsTheRestOverInOrder) {
         for (float& x : m) x = circle(rng);
         m[at] = slow;
         for (int32_t limit : {3, 100})
-          for (Path path : all_paths()) {
-            if (!trueanomaly_detail::path_available(path)) continue;
+          for (Path path : every_implementation()) {
+            if (!available(path)) continue;
             EXPECT_EQ(check(path, m, {e}, 0, limit, 0), "") << "third step at " << at;
           }
       }

@@ -22,13 +22,11 @@
 namespace {
 
 using namespace differential;
-using trueanomaly_detail::Path;
-
 // Like the scalar entry's differential test, per test run.
 constexpr uint64_t kDefaultInputs = 3'600'000;
 
-#define SKIP_WITHOUT_THE_KERNEL()                             \
-  if (!trueanomaly_detail::path_available(Path::avx2))       \
+#define SKIP_WITHOUT_THE_KERNEL()                                \
+  if (!trueanomaly_detail::available(trueanomaly_detail::kAvx2)) \
   GTEST_SKIP() << "the scalar kernel needs the AVX2 path, which this CPU lacks"
 
 // One input (eccentricity as a caller gives it) through the kernel, against

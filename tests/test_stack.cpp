@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "dispatch.h"
+#include "implementations.h"
+#include "path_plain.h"
 #include "solve_one.h"
 #include "float_bits.h"
 #include "trueanomaly.h"
@@ -94,8 +95,8 @@ constexpr int32_t kLimit = 1000;
 // What one entry must give: the plain path, on this thread's own stack.
 std::vector<float> plain_array(const Workload &w, float e, int32_t *status) {
   std::vector<float> out(w.mean.size());
-  *status = convert_array(Path::plain, w.mean.data(), static_cast<int32_t>(w.mean.size()), e,
-                          out.data(), kLimit, 0);
+  *status = convert_array_plain(w.mean.data(), static_cast<int32_t>(w.mean.size()), e,
+                                out.data(), kLimit, 0);
   return out;
 }
 
@@ -108,8 +109,8 @@ void expect_same(const std::vector<float> &want, const std::vector<float> &got,
 class SmallStack : public ::testing::TestWithParam<Path> {
  protected:
   void SetUp() override {
-    if (!path_available(GetParam()))
-      GTEST_SKIP() << "the " << path_name(GetParam()) << " path is not available on this CPU";
+    if (!available(GetParam()))
+      GTEST_SKIP() << "the " << name(GetParam()) << " path is not available on this CPU";
   }
   // Runs `work` on a 32 KiB stack and checks what it touched. Sanitized
   // code keeps every local in a frame of its own with guards around it:
@@ -138,32 +139,27 @@ TEST_P(SmallStack, EveryConversionRunsOnA32KiBStack) {
     const std::vector<float> want = plain_array(w, e, &want_status);
     std::vector<float> out(w.mean.size());
     int32_t status = 0;
-    run(std::string(path_name(path)) + " array, e = " + std::to_string(e), kArrayStackBytes,
-        [&] { status = convert_array(path, w.mean.data(), n, e, out.data(), kLimit, 0); });
+    run(std::string(name(path)) + " array, e = " + std::to_string(e), kArrayStackBytes,
+        [&] { status = path->convert_array(w.mean.data(), n, e, out.data(), kLimit, 0); });
     EXPECT_EQ(status, want_status);
     expect_same(want, out, "array");
   }
 
   std::vector<float> want(w.mean.size()), out(w.mean.size());
-  const int32_t want_failure = convert_elements(Path::plain, w.mean.data(), w.eccentricity.data(),
-                                                1, n, want.data(), kLimit, 0, true);
+  const int32_t want_failure = convert_per_element_plain(w.mean.data(), w.eccentricity.data(),
+                                                         n, want.data(), kLimit, 0, true);
   int32_t failure = 0;
-  run(std::string(path_name(path)) + " an eccentricity per element", kArrayStackBytes, [&] {
-    failure = convert_elements(path, w.mean.data(), w.eccentricity.data(), 1, n, out.data(),
-                               kLimit, 0, true);
+  run(std::string(name(path)) + " an eccentricity per element", kArrayStackBytes, [&] {
+    failure = path->convert_elements(w.mean.data(), w.eccentricity.data(), 1, n, out.data(),
+                                     kLimit, 0, true);
   });
   EXPECT_EQ(failure, want_failure);
   expect_same(want, out, "per element");
 
-  // The scalar entry's two solves: the plain one, and the kernel of the
-  // path whose flags it is compiled with.
-  SolveOneFn solve_one = path == Path::plain ? solve_one_plain : nullptr;
-#if TRUEANOMALY_VECTOR_PATHS
-  if (path == Path::avx2) solve_one = solve_one_avx2;
-#endif
-  if (solve_one == nullptr) return;
+  // The scalar entry's solve wherever this implementation runs.
+  const SolveOneFn solve_one = path->solve_one;
   for (float e : kEccentricities) {
-    run(std::string(path_name(path)) + " scalar solve, e = " + std::to_string(e),
+    run(std::string(name(path)) + " scalar solve, e = " + std::to_string(e),
         kScalarStackBytes, [&] {
           for (size_t i = 0; i < w.mean.size(); ++i) out[i] = solve_one(w.mean[i], e, kLimit, 0);
         });
@@ -174,7 +170,8 @@ TEST_P(SmallStack, EveryConversionRunsOnA32KiBStack) {
 
 // The two public entries, on whichever path and kernel this CPU gets.
 TEST_P(SmallStack, TheEntriesRunOnA32KiBStack) {
-  if (GetParam() != best_path()) GTEST_SKIP() << "the entries run on " << path_name(best_path());
+  if (GetParam() != &best_implementation())
+    GTEST_SKIP() << "the entries run on " << best_implementation().name;
   static const Workload w = workload();
   const int32_t n = static_cast<int32_t>(w.mean.size());
   for (float e : kEccentricities) {
@@ -193,13 +190,7 @@ TEST_P(SmallStack, TheEntriesRunOnA32KiBStack) {
   }
 }
 
-std::vector<Path> every_path() {
-  std::vector<Path> paths;
-  for (const PathInfo &info : kPaths) paths.push_back(info.path);
-  return paths;
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, SmallStack, ::testing::ValuesIn(every_path()),
-                         [](const auto &info) { return std::string(path_name(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Paths, SmallStack, ::testing::ValuesIn(every_implementation()),
+                         [](const auto &info) { return std::string(name(info.param)); });
 
 }  // namespace

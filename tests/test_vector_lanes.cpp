@@ -395,6 +395,18 @@ TEST(LaneShapes, FirstStepsWithFOrDAtAFloatMidpointMatchThePlainSolve) {
 // groups it chooses it with, on that path (tables are compiled for every
 // path, so this holds on any CPU), and one group of the next wider path's
 // lanes in its registers.
+TEST(LaneShapes, EveryVectorImplementationHasItsTable) {
+  std::vector<const Implementation *> vector_implementations;
+  for (const Implementation *implementation : kImplementations)
+    if (implementation != &kPlain) vector_implementations.push_back(implementation);
+  std::vector<const Implementation *> tables;
+  for (const lane_kernels::Kernels *k : lane_kernels::compiled()) {
+    tables.push_back(k->implementation);
+    EXPECT_EQ(k->lanes, k->implementation->shape.lanes) << k->name;
+  }
+  EXPECT_EQ(tables, vector_implementations);
+}
+
 TEST(LaneShapes, EveryDriverAPathCanChooseIsForcedOnIt) {
   using lane_kernels::Driver;
   const auto groups_of = [](const lane_kernels::Shape &s) {
@@ -405,7 +417,7 @@ TEST(LaneShapes, EveryDriverAPathCanChooseIsForcedOnIt) {
   const std::vector<const lane_kernels::Kernels *> tables = lane_kernels::compiled();
   for (size_t t = 0; t < tables.size(); ++t) {
     const lane_kernels::Kernels &k = *tables[t];
-    const PathInfo &info = path_info(k.path);
+    const DriverShape &info = k.implementation->shape;
     const auto forced = [&](Driver driver, int lanes, int groups) {
       for (size_t i = 0; i < k.shape_count; ++i)
         if (k.shapes[i].driver == driver && k.shapes[i].lanes == lanes &&
@@ -415,7 +427,7 @@ TEST(LaneShapes, EveryDriverAPathCanChooseIsForcedOnIt) {
     };
     SCOPED_TRACE(k.name);
     EXPECT_TRUE(forced(Driver::one_step, info.lanes, info.block_groups));
-    EXPECT_TRUE(forced(Driver::stragglers, info.lanes, info.groups));
+    EXPECT_TRUE(forced(Driver::stragglers, info.lanes, info.straggler_groups));
     if (info.long_call_groups > 0) {
       EXPECT_TRUE(forced(Driver::one_step, info.lanes, info.long_call_groups));
       EXPECT_TRUE(forced(Driver::two_step, info.lanes, info.long_call_groups));

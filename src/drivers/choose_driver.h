@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Per instruction set (see lanes.h).
+// Per instruction set (see kernels/lanes.h).
 //
-// The conversions a vector path offers (paths.h), and which driver runs
-// each: the block driver (kepler.h) where one Newton step is the rule, or
+// The conversions a vector implementation offers (implementation.h), and
+// which driver runs each: the block driver (kepler.h) where one Newton step is the rule, or
 // (in long calls) two, the straggler driver (stragglers.h) where the number
 // of steps varies. Which one runs changes only the speed, never a result.
-#ifndef TRUEANOMALY_LANES_CONVERT_H
-#define TRUEANOMALY_LANES_CONVERT_H
+#ifndef TRUEANOMALY_DRIVERS_CHOOSE_DRIVER_H
+#define TRUEANOMALY_DRIVERS_CHOOSE_DRIVER_H
 
 #include <stdint.h>
 
 #include "drivers/block_driver.h"
 #include "drivers/straggler_driver.h"
+#include "fp_environment.h"
+#include "implementation.h"
+#include "path_plain.h"
 
 namespace trueanomaly_detail {
 namespace {
@@ -141,7 +144,83 @@ inline int32_t convert_per_element_lanes(const float *in, const float *eccentric
                                        max_iterations, tolerance, keep_going);
 }
 
+
+// The vector domain (kernels/error_budget.h): |e| <= kVectorMaxE, which the
+// rounding tests rely on. NaN is outside.
+inline bool eccentricity_in_vector_domain(float e) { return e >= -kVectorMaxE && e <= kVectorMaxE; }
+
+// A vector implementation's array conversion (ConvertFn): the drivers of
+// shape kShape inside the vector domain and under the default MXCSR, the
+// plain solve outside.
+template <const DriverShape &kShape>
+int32_t convert_array_on(const float *in, int32_t count, float e, float *out,
+                         int32_t max_iterations, int32_t tolerance) {
+  if (eccentricity_in_vector_domain(e) && default_fp_environment())
+    return convert_array_lanes<kShape.lanes, kShape.straggler_groups, kShape.block_groups,
+                               kShape.long_call_groups>(in, count, e, out, max_iterations,
+                                                        tolerance);
+  return convert_array_plain(in, count, e, out, max_iterations, tolerance);
+}
+
+// Runs at least this long of one eccentricity, in a call with one per
+// element, go through the one-orbit drivers (shared orbit, one-step rule).
+constexpr int32_t kMinOrbitRun = 64;
+
+// A vector implementation's conversion for the Python module (ElementsFn):
+// one eccentricity through the one-orbit drivers; one per element in
+// stretches, long runs of one value through the one-orbit drivers and the
+// rest through the straggler driver with an eccentricity per lane; the
+// plain solve under another MXCSR and, per run, outside the vector domain.
+template <const DriverShape &kShape>
+int32_t convert_elements_on(const float *in, const float *ecc, int32_t e_step, int32_t count,
+                            float *out, int32_t max_iterations, int32_t tolerance,
+                            bool keep_going) {
+  constexpr int W = kShape.lanes, K = kShape.straggler_groups, KB = kShape.block_groups,
+                KL = kShape.long_call_groups;
+  if (!default_fp_environment()) {
+    if (e_step == 0)
+      return convert_one_orbit_plain(in, count, cap_eccentricity(ecc[0]), out, max_iterations,
+                                     tolerance, keep_going);
+    return convert_per_element_plain(in, ecc, count, out, max_iterations, tolerance, keep_going);
+  }
+  auto orbit = [&](int32_t from, int32_t n, float e) {
+    e = cap_eccentricity(e);
+    if (!eccentricity_in_vector_domain(e))
+      return convert_one_orbit_plain(in + from, n, e, out + from, max_iterations, tolerance,
+                                     keep_going);
+    return convert_one_orbit_lanes<W, K, KB, KL>(in + from, n, e, out + from, max_iterations,
+                                                 tolerance, keep_going);
+  };
+  auto mixed = [&](int32_t from, int32_t n) {
+    return convert_per_element_lanes<W, K>(in + from, ecc + from, n, out + from, max_iterations,
+                                           tolerance, keep_going);
+  };
+  if (e_step == 0) return orbit(0, count, ecc[0]);
+  // Stretches of mixed eccentricities and long runs of one, in index order.
+  int32_t first_failure = count;
+  auto take = [&](int32_t from, int32_t n, int32_t got) {
+    if (got == n) return true;
+    if (first_failure == count) first_failure = from + got;
+    return keep_going;
+  };
+  int32_t mixed_from = 0;
+  for (int32_t i = 0; i < count;) {
+    int32_t j = i + 1;
+    const uint32_t bits = __builtin_bit_cast(uint32_t, ecc[i]);
+    while (j < count && __builtin_bit_cast(uint32_t, ecc[j]) == bits) ++j;
+    if (j - i >= kMinOrbitRun) {
+      if (i > mixed_from && !take(mixed_from, i - mixed_from, mixed(mixed_from, i - mixed_from)))
+        return first_failure;
+      if (!take(i, j - i, orbit(i, j - i, ecc[i]))) return first_failure;
+      mixed_from = j;
+    }
+    i = j;
+  }
+  if (count > mixed_from) take(mixed_from, count - mixed_from, mixed(mixed_from, count - mixed_from));
+  return first_failure;
+}
+
 }  // namespace
 }  // namespace trueanomaly_detail
 
-#endif  // TRUEANOMALY_LANES_CONVERT_H
+#endif  // TRUEANOMALY_DRIVERS_CHOOSE_DRIVER_H

@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The tables of kernels.h this build compiled: one per vector path of
-// src/paths.h (none off x86-64).
+// The tables of kernels.h this build compiled: one per vector
+// implementation of src/implementation.h (none off x86-64), in its order.
 #include "kernels/kernels.h"
 
 namespace lane_kernels {
 
-#define TRUEANOMALY_DECLARE_KERNELS(name, label, lanes, groups, block_groups, long_call_groups, \
-                                    requirement)                                               \
-  extern const Kernels kernels_##name;
-TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_DECLARE_KERNELS)
-#undef TRUEANOMALY_DECLARE_KERNELS
+#if TRUEANOMALY_VECTOR_PATHS
+extern const Kernels kernels_avx2;    // kernels_avx2.cpp
+extern const Kernels kernels_avx512;  // kernels_avx512.cpp
+#endif
 
 std::string shape_name(const Shape &s) {
   const auto shape = [&s](int groups) {
@@ -26,13 +25,11 @@ std::string shape_name(const Shape &s) {
 }
 
 std::vector<const Kernels *> compiled() {
-  return {
-#define TRUEANOMALY_KERNELS_ADDRESS(name, label, lanes, groups, block_groups, long_call_groups, \
-                                    requirement)                                               \
-  &kernels_##name,
-      TRUEANOMALY_VECTOR_PATH_TABLE(TRUEANOMALY_KERNELS_ADDRESS)
-#undef TRUEANOMALY_KERNELS_ADDRESS
-  };
+#if TRUEANOMALY_VECTOR_PATHS
+  return {&kernels_avx2, &kernels_avx512};
+#else
+  return {};
+#endif
 }
 
 std::vector<const Kernels *> runnable() {

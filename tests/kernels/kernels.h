@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The library's lane kernels and drivers (src/kernels/, src/drivers/) as tests and tools call them:
-// compiled once per vector path, with that path's instruction-set flags,
-// from kernels_path.cpp.in (tests/CMakeLists.txt makes one file per row of
-// src/paths.h), and reached only through these tables after a CPU check.
+// The library's lane kernels and drivers (src/kernels/, src/drivers/) as
+// tests and tools call them: compiled once per vector implementation, with
+// its instruction-set flags, in kernels_<name>.cpp (tests/CMakeLists.txt),
+// and reached only through these tables after a CPU check.
 // Nothing else in a test program is compiled for a wider instruction set
 // than the build's own, so a program runs (and skips what it cannot check)
 // on any x86-64 CPU.
@@ -17,10 +17,12 @@
 #include <vector>
 
 #include "dispatch.h"
+#include "implementation.h"
 
 namespace lane_kernels {
 
 using trueanomaly_detail::ConvertFn;
+using trueanomaly_detail::Implementation;
 
 // Which driver a shape runs: the one the array path would choose for the
 // call, or one of them forced, whatever e and the tolerance.
@@ -44,9 +46,9 @@ std::string shape_name(const Shape &s);
 enum class OffsetForm { narrow, wide, wide_per_lane };
 
 struct Kernels {
-  trueanomaly_detail::Path path;  // the path whose flags these are compiled with
-  const char *name;               // its name in paths.h
-  int lanes;                      // its width
+  const Implementation *implementation;  // the one whose flags these are compiled with
+  const char *name;                      // its name
+  int lanes;                             // its width
   // sincos_lanes and atan2_lanes over arrays of any length n.
   void (*sincos)(const double *x, size_t n, double *sin_x, double *cos_x);
   // sincos_far_lanes likewise, in the path's own width and in the next
@@ -86,7 +88,7 @@ enum BlockStatus : int32_t { kBlockSolved = 1, kBlockFailed = 2, kBlockUndecided
 std::vector<const Kernels *> compiled();
 
 // True when this CPU can run `k` (the library's own CPU check).
-inline bool runnable(const Kernels &k) { return trueanomaly_detail::path_available(k.path); }
+inline bool runnable(const Kernels &k) { return trueanomaly_detail::available(*k.implementation); }
 
 // The compiled tables this CPU can run, narrowest first.
 std::vector<const Kernels *> runnable();

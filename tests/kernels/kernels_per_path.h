@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Per instruction set: included only by the files made from
-// kernels_path.cpp.in, each compiled with one vector path's flags. The lane
-// kernels instantiated for kernels.h, with the shapes taken from paths.h.
+// Per instruction set: included only by kernels_<name>.cpp, each compiled
+// with one vector implementation's flags. The lane kernels instantiated for
+// kernels.h, with the implementation's driver shape.
 #ifndef TRUEANOMALY_TESTS_KERNELS_PER_PATH_H
 #define TRUEANOMALY_TESTS_KERNELS_PER_PATH_H
 
@@ -157,59 +157,53 @@ constexpr std::array<Shape, N + M> joined(const std::array<Shape, N> &a,
   return out;
 }
 
-// The shapes of the path at index I of kPaths: each driver it can choose,
-// forced, and one group of the next wider path's lanes where there is one.
-template <size_t I>
-struct ShapesOf {
-  static constexpr PathInfo own = kPaths[I];
-  static constexpr int kLongCallGroups = own.long_call_groups > 0 ? own.long_call_groups : 8;
-  static constexpr bool kHasWider = I + 1 < kPathCount;
-  static constexpr PathInfo wider = kHasWider ? kPaths[I + 1] : kPaths[I];
+// The table of kernels.h for an implementation of shape kOwn, and one group
+// of kWiderLanes lanes (the next wider implementation's; 0: none) in this
+// implementation's registers.
+template <const DriverShape &kOwn, int kWiderLanes>
+struct KernelsFor {
+  static constexpr int W = kOwn.lanes, K = kOwn.straggler_groups, KB = kOwn.block_groups,
+                       KL = kOwn.long_call_groups;
+  static constexpr int kLongCallGroups = KL > 0 ? KL : 8;
+  static constexpr size_t kWiderShapes = kWiderLanes > 0 ? 1 : 0;
+  static constexpr int kFarLanes = kWiderLanes > 0 ? kWiderLanes : W;
+  // Each driver it can choose, forced.
   static constexpr std::array<Shape, 6> own_shapes = {{
-      {own.lanes, own.groups, own.block_groups, own.long_call_groups, Driver::chosen,
-       &convert_array_lanes<own.lanes, own.groups, own.block_groups, own.long_call_groups>},
-      {own.lanes, 1, 1, 1, Driver::chosen, &convert_array_lanes<own.lanes, 1, 1, 1>},
-      {own.lanes, own.groups, own.block_groups, own.long_call_groups, Driver::one_step,
-       &one_step_driver<own.lanes, own.block_groups>},
+      {W, K, KB, KL, Driver::chosen, &convert_array_lanes<W, K, KB, KL>},
+      {W, 1, 1, 1, Driver::chosen, &convert_array_lanes<W, 1, 1, 1>},
+      {W, K, KB, KL, Driver::one_step, &one_step_driver<W, KB>},
       // The block drivers as calls of 512 elements or more run them, at
       // any length; on every path, whether or not it chooses them.
-      {own.lanes, own.groups, kLongCallGroups, own.long_call_groups, Driver::one_step,
-       &one_step_driver<own.lanes, kLongCallGroups>},
-      {own.lanes, own.groups, own.block_groups, own.long_call_groups, Driver::stragglers,
-       &straggler_driver<own.lanes, own.groups>},
-      {own.lanes, own.groups, own.block_groups, kLongCallGroups, Driver::two_step,
-       &two_step_driver<own.lanes, own.groups, kLongCallGroups>},
+      {W, K, kLongCallGroups, KL, Driver::one_step, &one_step_driver<W, kLongCallGroups>},
+      {W, K, KB, KL, Driver::stragglers, &straggler_driver<W, K>},
+      {W, K, KB, kLongCallGroups, Driver::two_step, &two_step_driver<W, K, kLongCallGroups>},
   }};
-  static constexpr std::array<Shape, kHasWider ? 1 : 0> wider_shapes = [] {
-    std::array<Shape, kHasWider ? 1 : 0> out{};
-    if constexpr (kHasWider)
-      out[0] = {wider.lanes, 1, 1, 1, Driver::chosen, &convert_array_lanes<wider.lanes, 1, 1, 1>};
+  static constexpr std::array<Shape, kWiderShapes> wider_shapes = [] {
+    std::array<Shape, kWiderShapes> out{};
+    if constexpr (kWiderLanes > 0)
+      out[0] = {kWiderLanes, 1, 1, 1, Driver::chosen, &convert_array_lanes<kWiderLanes, 1, 1, 1>};
     return out;
   }();
   static constexpr auto all = joined(own_shapes, wider_shapes);
+
+  static Kernels table(const Implementation *implementation) {
+    return {implementation,
+            implementation->name,
+            W,
+            &sincos_array<W>,
+            &sincos_array<W, FarKernel>,
+            &sincos_array<kFarLanes, FarKernel>,
+            &atan2_array<W>,
+            &offset_form_array<W>,
+            &offset_turns_array<W>,
+            all.data(),
+            all.size(),
+            static_cast<size_t>(W * K),
+            &block_statuses<W, K>};
+  }
 };
 
 }  // namespace
 }  // namespace lane_kernels
-
-// Defines lane_kernels::kernels_<path>, the table of kernels.h for that path.
-#define TRUEANOMALY_DEFINE_LANE_KERNELS(path_name)                                         \
-  namespace lane_kernels {                                                                 \
-  using Shapes_##path_name = ShapesOf<static_cast<size_t>(Path::path_name)>;              \
-  extern const Kernels kernels_##path_name = {                                             \
-      Path::path_name,                                                                     \
-      #path_name,                                                                          \
-      Shapes_##path_name::own.lanes,                                                       \
-      &sincos_array<Shapes_##path_name::own.lanes>,                                        \
-      &sincos_array<Shapes_##path_name::own.lanes, FarKernel>,                             \
-      &sincos_array<Shapes_##path_name::wider.lanes, FarKernel>,                           \
-      &atan2_array<Shapes_##path_name::own.lanes>,                                         \
-      &offset_form_array<Shapes_##path_name::own.lanes>,                                   \
-      &offset_turns_array<Shapes_##path_name::own.lanes>,                                  \
-      Shapes_##path_name::all.data(),                                                      \
-      Shapes_##path_name::all.size(),                                                      \
-      Shapes_##path_name::own.lanes * Shapes_##path_name::own.groups,                      \
-      &block_statuses<Shapes_##path_name::own.lanes, Shapes_##path_name::own.groups>};     \
-  }
 
 #endif  // TRUEANOMALY_TESTS_KERNELS_PER_PATH_H
