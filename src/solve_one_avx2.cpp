@@ -38,8 +38,8 @@
 namespace trueanomaly_detail {
 namespace {
 
-typedef Lanes<4>::d D4;  // four doubles, one ymm register
-typedef Lanes<4>::f F4;  // four floats, one xmm register
+typedef Lanes<4>::Doubles D4;  // four doubles, one ymm register
+typedef Lanes<4>::Floats F4;  // four floats, one xmm register
 
 // The domain, as the bits of |x| compared as integers (the order of
 // non-negative floats; infinities' and NaN's bits lie above every finite

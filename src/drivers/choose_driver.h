@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include "drivers/block_driver.h"
+#include "drivers/call.h"
 #include "drivers/straggler_driver.h"
 #include "fp_environment.h"
 #include "implementation.h"
@@ -31,13 +32,12 @@ inline bool one_step_rule_applies(float e, int32_t tolerance) {
   return tolerance >= 0 && e >= -kOneStepMaxE && e <= kOneStepMaxE;
 }
 
-// At 0.8 <= |e| <= 0.9, from E = M, 31-42 % of the elements take a second
-// step and none a third (of 2^20 draws of M uniform in [0, 2*pi); at 0.92
-// 8.5 % take a third). There blocks of eight groups that take both steps
-// for every lane, the stopped lanes idling in the second, measured faster on
-// AVX-512 and AVX2 than the straggler driver, whose queue and window cost
-// about as much as the second steps' arithmetic (docs/performance.md);
-// below 0.8 too few elements take the second step. A block that holds an
+// At 0.8 <= |e| <= 0.9, from E = M, about a third of the elements take a
+// second step and almost none a third. There blocks that take both steps
+// for every lane, the stopped lanes idling in the second, beat the
+// straggler driver, whose queue and window cost about as much as the
+// second steps' arithmetic (docs/performance.md); below 0.8 too few
+// elements take the second step. A block that holds an
 // element needing a third (|M| in the millions, say) hands the rest of the
 // call to the straggler driver. Both convert by the wide offset form.
 constexpr float kTwoStepMinE = 0.8f, kTwoStepMaxE = 0.9f;
@@ -46,104 +46,94 @@ inline bool two_step_rule_applies(float e, int32_t tolerance) {
   return tolerance >= 0 && magnitude >= kTwoStepMinE && magnitude <= kTwoStepMaxE;
 }
 
-// Calls of kLongCallMinCount elements or more run blocks of the path's
-// long_call_groups (paths.h), eight on both paths, for one step as for two.
-// Against the straggler driver the two-step blocks measured up to 50 %
-// slower at 129 elements (mostly padding) and 2-8 % slower at 256 on
-// AVX-512, within 5 % either way from 384 to 1024, and faster from 1024 on
-// at every e of the range, on both paths; one-step blocks of eight groups
-// instead of five (AVX2) or four (AVX-512) 2-3 % faster from 1000 elements
-// on, 30 % slower on 100 (docs/performance.md).
+// Calls of kLongCallMinCount elements or more run blocks of the
+// implementation's long_call_groups, for one step as for two: from about
+// this length on they are faster than the straggler driver (two steps) and
+// than the block driver's usual groups (one step), and slower below it,
+// where they are mostly padding (docs/performance.md).
 constexpr int32_t kLongCallMinCount = 512;
 
 // Every element of a call with a limit of 0 or 1 fails after one step.
-inline int32_t fail_every_element(int32_t count, float *out, bool keep_going) {
-  if (keep_going)
-    for (int32_t i = 0; i < count; ++i) out[i] = __builtin_nanf("");
-  return 0;
+inline void fail_every_element(Call &call) {
+  call.failed_at(0);
+  if (call.keep_going)
+    for (int32_t i = 0; i < call.count; ++i) call.out[i] = __builtin_nanf("");
 }
 
-// The two-step block driver, KT groups per block, handing over to the
-// straggler driver (K groups) at the first block it leaves unsolved. Returns
-// the index of the first failure, or count.
-template <int W, int K, int KT>
-inline int32_t convert_two_step_blocks(const float *in, int32_t count, float e, float *out,
-                                       int32_t max_iterations, int32_t tolerance,
-                                       bool keep_going) {
-  int32_t unsolved;
-  const int32_t first_failure = convert_blocks<W, KT, StepRule::kTwoSteps, Conversion::kOffsetWide>(
-      in, count, e, out, max_iterations, tolerance, keep_going, &unsolved);
-  if (unsolved == count) return first_failure;
+// The two-step block driver, kTwoStepGroups groups per block, handing the
+// rest of the call to the straggler driver (kStragglerGroups groups) at the
+// first block it leaves unsolved.
+template <int W, int kStragglerGroups, int kTwoStepGroups>
+inline void convert_two_step_blocks(Call &call, float e) {
+  const int32_t unsolved =
+      convert_blocks<W, kTwoStepGroups, StepRule::kTwoSteps, Conversion::kOffsetWide>(call, e);
+  if (unsolved == call.count) return;
   // The blocks wrote nothing from `unsolved` on. A failure before it (kept
   // as NaN: keep_going) comes first.
-  const int32_t rest = convert_with_stragglers<W, K>(in + unsolved, count - unsolved,
-                                                     OneEccentricity{e}, out + unsolved,
-                                                     max_iterations, tolerance, keep_going);
-  return first_failure != count ? first_failure : unsolved + rest;
+  Call rest = call.rest(unsolved);
+  convert_with_stragglers<W, kStragglerGroups>(rest, OneEccentricity{e});
+  call.absorb(rest, unsolved);
 }
 
-// One eccentricity: the index of the first failure, or count. K groups per
-// block in the straggler driver, KB in the block driver, KL in both block
-// drivers in calls of kLongCallMinCount elements or more (0: as shorter
-// calls, and no two-step block driver).
-template <int W, int K, int KB, int KL>
-inline int32_t convert_one_orbit_lanes(const float *in, int32_t count, float e, float *out,
-                                       int32_t max_iterations, int32_t tolerance,
-                                       bool keep_going) {
-  if (max_iterations <= 1) return fail_every_element(count, out, keep_going);
-  if (one_step_rule_applies(e, tolerance)) {
-    // A short array that fills half a block at most runs half the groups;
-    // one that fills all but the last group at most runs one group fewer
-    // (AVX2's five groups took 8.4 ns per element on 16 elements, four 5.7).
-    constexpr int kHalf = KB >= 2 ? KB / 2 : 1, kAllButOne = KB >= 2 ? KB - 1 : 1;
-    if (count <= W * kHalf)
-      return convert_blocks<W, kHalf, StepRule::kOneStep, Conversion::kOffset>(
-          in, count, e, out, max_iterations, tolerance, keep_going);
-    if (kAllButOne > kHalf && count <= W * kAllButOne)
-      return convert_blocks<W, kAllButOne, StepRule::kOneStep, Conversion::kOffset>(
-          in, count, e, out, max_iterations, tolerance, keep_going);
-    if constexpr (KL > 0) {
-      if (count >= kLongCallMinCount)
-        return convert_blocks<W, KL, StepRule::kOneStep, Conversion::kOffset>(
-            in, count, e, out, max_iterations, tolerance, keep_going);
+// One step is the rule: the block driver, with as many groups as the call
+// fills. A short array that fills half a block at most runs half the
+// groups; one that fills all but the last group at most runs one group
+// fewer; long calls run kLongCallGroups.
+template <int W, int kBlockGroups, int kLongCallGroups>
+inline void convert_one_step_blocks(Call &call, float e) {
+  constexpr int kHalf = kBlockGroups >= 2 ? kBlockGroups / 2 : 1;
+  constexpr int kAllButOne = kBlockGroups >= 2 ? kBlockGroups - 1 : 1;
+  constexpr StepRule kRule = StepRule::kOneStep;
+  constexpr Conversion kConversion = Conversion::kOffset;
+  if (call.count <= W * kHalf) {
+    convert_blocks<W, kHalf, kRule, kConversion>(call, e);
+    return;
+  }
+  if (kAllButOne > kHalf && call.count <= W * kAllButOne) {
+    convert_blocks<W, kAllButOne, kRule, kConversion>(call, e);
+    return;
+  }
+  if constexpr (kLongCallGroups > 0) {
+    if (call.count >= kLongCallMinCount) {
+      convert_blocks<W, kLongCallGroups, kRule, kConversion>(call, e);
+      return;
     }
-    return convert_blocks<W, KB, StepRule::kOneStep, Conversion::kOffset>(
-        in, count, e, out, max_iterations, tolerance, keep_going);
   }
-  if constexpr (KL > 0) {
-    if (count >= kLongCallMinCount && two_step_rule_applies(e, tolerance))
-      return convert_two_step_blocks<W, K, KL>(in, count, e, out, max_iterations, tolerance,
-                                               keep_going);
+  convert_blocks<W, kBlockGroups, kRule, kConversion>(call, e);
+}
+
+// One eccentricity e (capped, within the vector domain): the block driver
+// where one step is the rule, the two-step blocks where two are (long
+// calls), the straggler driver elsewhere. Groups per block as the
+// implementation's DriverShape says (kLongCallGroups 0: long calls as
+// shorter ones, and no two-step blocks).
+template <int W, int kStragglerGroups, int kBlockGroups, int kLongCallGroups>
+inline void convert_one_orbit_lanes(Call &call, float e) {
+  if (call.max_iterations <= 1) return fail_every_element(call);
+  if (one_step_rule_applies(e, call.tolerance))
+    return convert_one_step_blocks<W, kBlockGroups, kLongCallGroups>(call, e);
+  if constexpr (kLongCallGroups > 0) {
+    if (call.count >= kLongCallMinCount && two_step_rule_applies(e, call.tolerance))
+      return convert_two_step_blocks<W, kStragglerGroups, kLongCallGroups>(call, e);
   }
-  return convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out, max_iterations,
-                                       tolerance, keep_going);
+  convert_with_stragglers<W, kStragglerGroups>(call, OneEccentricity{e});
 }
 
-// The array entry's status from a driver's result (the index of the first
-// failure, or count): 0, or -1 at the first failure.
-inline int32_t array_status(int32_t first_failure, int32_t count) {
-  return first_failure == count ? 0 : -1;
+// The array entry's conversion: its status, 0, or -1 at the first failure.
+template <int W, int kStragglerGroups, int kBlockGroups, int kLongCallGroups>
+inline int32_t convert_array_lanes(const float *in, int32_t count, float e, float *out,
+                                   int32_t max_iterations, int32_t tolerance) {
+  Call call = Call::over(in, count, out, max_iterations, tolerance, false);
+  convert_one_orbit_lanes<W, kStragglerGroups, kBlockGroups, kLongCallGroups>(call, e);
+  return call.first_failure == count ? 0 : -1;
 }
 
-template <int W, int K, int KB, int KL>
-inline int32_t convert_array_lanes(const float *in, int32_t count, float e,
-                                   float *out, int32_t max_iterations,
-                                   int32_t tolerance) {
-  return array_status(convert_one_orbit_lanes<W, K, KB, KL>(in, count, e, out, max_iterations,
-                                                            tolerance, false),
-                      count);
+// An eccentricity per element: the straggler driver, each lane with its own.
+template <int W, int kStragglerGroups>
+inline void convert_per_element_lanes(Call &call, const float *eccentricities) {
+  if (call.max_iterations <= 1) return fail_every_element(call);
+  convert_with_stragglers<W, kStragglerGroups>(call, EccentricityPerElement{eccentricities});
 }
-
-// An eccentricity per element: the index of the first failure, or count.
-template <int W, int K>
-inline int32_t convert_per_element_lanes(const float *in, const float *eccentricities,
-                                         int32_t count, float *out, int32_t max_iterations,
-                                         int32_t tolerance, bool keep_going) {
-  if (max_iterations <= 1) return fail_every_element(count, out, keep_going);
-  return convert_with_stragglers<W, K>(in, count, EccentricityPerElement{eccentricities}, out,
-                                       max_iterations, tolerance, keep_going);
-}
-
 
 // The vector domain (kernels/error_budget.h): |e| <= kVectorMaxE, which the
 // rounding tests rely on. NaN is outside.
@@ -175,49 +165,50 @@ template <const DriverShape &kShape>
 int32_t convert_elements_on(const float *in, const float *ecc, int32_t e_step, int32_t count,
                             float *out, int32_t max_iterations, int32_t tolerance,
                             bool keep_going) {
-  constexpr int W = kShape.lanes, K = kShape.straggler_groups, KB = kShape.block_groups,
-                KL = kShape.long_call_groups;
   if (!default_fp_environment()) {
     if (e_step == 0)
       return convert_one_orbit_plain(in, count, cap_eccentricity(ecc[0]), out, max_iterations,
                                      tolerance, keep_going);
     return convert_per_element_plain(in, ecc, count, out, max_iterations, tolerance, keep_going);
   }
-  auto orbit = [&](int32_t from, int32_t n, float e) {
-    e = cap_eccentricity(e);
-    if (!eccentricity_in_vector_domain(e))
-      return convert_one_orbit_plain(in + from, n, e, out + from, max_iterations, tolerance,
-                                     keep_going);
-    return convert_one_orbit_lanes<W, K, KB, KL>(in + from, n, e, out + from, max_iterations,
-                                                 tolerance, keep_going);
+  Call call = Call::over(in, count, out, max_iterations, tolerance, keep_going);
+  // Elements from .. from + n - 1 on one orbit, or each on its own; true
+  // when the call must stop.
+  const auto orbit = [&](int32_t from, int32_t n) {
+    Call part = call.part(from, n);
+    const float e = cap_eccentricity(ecc[from]);
+    if (eccentricity_in_vector_domain(e))
+      convert_one_orbit_lanes<kShape.lanes, kShape.straggler_groups, kShape.block_groups,
+                              kShape.long_call_groups>(part, e);
+    else
+      part.first_failure = convert_one_orbit_plain(part.in, n, e, part.out, max_iterations,
+                                                   tolerance, keep_going);
+    return call.absorb(part, from);
   };
-  auto mixed = [&](int32_t from, int32_t n) {
-    return convert_per_element_lanes<W, K>(in + from, ecc + from, n, out + from, max_iterations,
-                                           tolerance, keep_going);
+  const auto mixed = [&](int32_t from, int32_t n) {
+    Call part = call.part(from, n);
+    convert_per_element_lanes<kShape.lanes, kShape.straggler_groups>(part, ecc + from);
+    return call.absorb(part, from);
   };
-  if (e_step == 0) return orbit(0, count, ecc[0]);
-  // Stretches of mixed eccentricities and long runs of one, in index order.
-  int32_t first_failure = count;
-  auto take = [&](int32_t from, int32_t n, int32_t got) {
-    if (got == n) return true;
-    if (first_failure == count) first_failure = from + got;
-    return keep_going;
-  };
+  if (e_step == 0) {
+    orbit(0, count);
+    return call.first_failure;
+  }
+  // Stretches of mixed eccentricities and runs of one, in index order.
   int32_t mixed_from = 0;
   for (int32_t i = 0; i < count;) {
     int32_t j = i + 1;
     const uint32_t bits = __builtin_bit_cast(uint32_t, ecc[i]);
     while (j < count && __builtin_bit_cast(uint32_t, ecc[j]) == bits) ++j;
     if (j - i >= kMinOrbitRun) {
-      if (i > mixed_from && !take(mixed_from, i - mixed_from, mixed(mixed_from, i - mixed_from)))
-        return first_failure;
-      if (!take(i, j - i, orbit(i, j - i, ecc[i]))) return first_failure;
+      if (i > mixed_from && mixed(mixed_from, i - mixed_from)) return call.first_failure;
+      if (orbit(i, j - i)) return call.first_failure;
       mixed_from = j;
     }
     i = j;
   }
-  if (count > mixed_from) take(mixed_from, count - mixed_from, mixed(mixed_from, count - mixed_from));
-  return first_failure;
+  if (count > mixed_from) mixed(mixed_from, count - mixed_from);
+  return call.first_failure;
 }
 
 }  // namespace

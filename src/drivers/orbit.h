@@ -20,7 +20,7 @@ namespace {
 
 // What the lanes of a group share: the eccentricity and what follows from
 // it, as one double for the whole call (E = double) or one per lane
-// (E = Lanes<W>::d, for calls with an eccentricity per element). The lane
+// (E = Lanes<W>::Doubles, for calls with an eccentricity per element). The lane
 // functions are written once for both: an operation between a vector and a
 // double is the same IEEE operation in every lane.
 template <class E>
@@ -64,7 +64,7 @@ inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tole
 // by lane (IEEE square roots are correctly rounded, in vectors too), but
 // for k - 1, which the conversion takes in its own form (wide_offset_nu).
 template <int W>
-struct LaneOrbit : OrbitOf<typename Lanes<W>::d> {};
+struct LaneOrbit : OrbitOf<typename Lanes<W>::Doubles> {};
 
 // nu by the wide offset form (true_anomaly_offset_wide_lanes), with k - 1
 // as gap/scale: for one eccentricity k - 1 over 1, from the call's orbit;
@@ -72,26 +72,26 @@ struct LaneOrbit : OrbitOf<typename Lanes<W>::d> {};
 // roots are not held in registers through the iteration and no division is
 // needed.
 template <int W>
-TRUEANOMALY_LANES_INLINE typename Lanes<W>::d wide_offset_nu(typename Lanes<W>::d E,
-                                                             typename Lanes<W>::d sc,
-                                                             typename Lanes<W>::d ss,
+TRUEANOMALY_LANES_INLINE typename Lanes<W>::Doubles wide_offset_nu(typename Lanes<W>::Doubles E,
+                                                             typename Lanes<W>::Doubles sc,
+                                                             typename Lanes<W>::Doubles ss,
                                                              const Orbit &o) {
   return true_anomaly_offset_wide_lanes<W>(E, sc, ss, 1.0, o.k_minus_1);
 }
 template <int W>
-TRUEANOMALY_LANES_INLINE typename Lanes<W>::d wide_offset_nu(typename Lanes<W>::d E,
-                                                             typename Lanes<W>::d sc,
-                                                             typename Lanes<W>::d ss,
+TRUEANOMALY_LANES_INLINE typename Lanes<W>::Doubles wide_offset_nu(typename Lanes<W>::Doubles E,
+                                                             typename Lanes<W>::Doubles sc,
+                                                             typename Lanes<W>::Doubles ss,
                                                              const LaneOrbit<W> &o) {
-  const typename Lanes<W>::d scale = sqrt_lanes(1.0 - o.e);
+  const typename Lanes<W>::Doubles scale = sqrt_lanes(1.0 - o.e);
   return true_anomaly_offset_wide_lanes<W>(E, sc, ss, scale, sqrt_lanes(o.e + 1.0) - scale);
 }
 
 template <int W>
-TRUEANOMALY_LANES_INLINE LaneOrbit<W> make_lane_orbit(typename Lanes<W>::f eccentricities,
+TRUEANOMALY_LANES_INLINE LaneOrbit<W> make_lane_orbit(typename Lanes<W>::Floats eccentricities,
                                                      int32_t max_iterations,
                                                      float threshold) {
-  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::Doubles D;
   const D e = widen<D>(eccentricities);
   LaneOrbit<W> o;
   o.e = e;
@@ -116,11 +116,6 @@ TRUEANOMALY_LANES_INLINE F cap_lanes(F e, F *lane_e, I *outside) {
   return e;
 }
 
-// The orbit of every group of a block when the call has one eccentricity.
-struct SameOrbit {
-  const Orbit &orbit;
-  const Orbit &operator[](int) const { return orbit; }
-};
 
 }  // namespace
 }  // namespace trueanomaly_detail

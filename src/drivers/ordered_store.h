@@ -11,6 +11,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "drivers/call.h"
 #include "drivers/rounding_tests.h"
 #include "kernels/lanes.h"
 #include "solve.h"
@@ -18,92 +19,83 @@
 namespace trueanomaly_detail {
 namespace {
 
-template <int W>
+template <int kSize>
 struct BlockResult {
-  float true_anomaly[W];
-  int32_t status[W];  // LaneStatus
+  float true_anomaly[kSize];
+  int32_t status[kSize];  // LaneStatus
 };
 
-// Stores the first n results of a solved block in index order; undecided
-// elements are solved again by the plain solve from their mean anomaly,
-// with eccentricity_of(k). An element that reaches the limit ends the
-// store, it and later outputs untouched, or with keep_going is stored as
-// NaN and the rest are stored too. Returns the index of the first such
-// element, or n.
-template <int B, class EccentricityOf>
-inline int32_t store_block(const BlockResult<B> &r, const float *mean, EccentricityOf eccentricity_of,
-                           int32_t n, int32_t max_iterations, int32_t tolerance, bool keep_going,
-                           float *out) {
-  int32_t first_failure = n;
+// Stores the results of elements base .. base+n-1 of the call in index
+// order; undecided elements are solved again by the plain solve from their
+// mean anomaly and source.at(index). An element that reaches the limit is
+// recorded in the call and ends the store, it and later outputs untouched,
+// or with keep_going is stored as NaN and the rest are stored too. True
+// when the call must stop there.
+template <int kSize, class Source>
+inline bool store_block(Call &call, const BlockResult<kSize> &r, int64_t base, int32_t n,
+                        const Source &source) {
   for (int32_t k = 0; k < n; ++k) {
+    const int64_t index = base + k;
     float value = r.true_anomaly[k];
     bool failed = r.status[k] == kFailed;
     if (r.status[k] == kUndecided)
-      failed = !trueanomaly_solve(mean[k], eccentricity_of(k), max_iterations, tolerance, &value);
+      failed = !trueanomaly_solve(call.in[index], source.at(index), call.max_iterations,
+                                  call.tolerance, &value);
     if (failed) {
-      if (!keep_going) return k;
-      if (first_failure == n) first_failure = k;
+      if (call.failed_at(index)) return true;
       value = __builtin_nanf("");
     }
-    out[k] = value;
+    call.out[index] = value;
   }
-  return first_failure;
+  return false;
 }
 
 // True when every status of the block is kSolved, read back as the compiler
-// chooses or (kByFours) four at a time. Four at a time, each load lies within
-// one group's store, so the CPU forwards it rather than waiting for the
-// stores to reach the cache: 2-5 % faster in the straggler driver, 4 % in
-// the two-step block driver (its eight groups the compiler reads back in
-// loads that span two groups' stores); in the one-step block driver the
-// same change measured 2-3 % slower (the compiler's schedule of the whole
-// block moves), so that one keeps the default.
-typedef Lanes<4>::i FourStatuses;
-template <bool kByFours, int B>
-inline bool all_solved(const BlockResult<B> &r) {
+// chooses or (kByFours) four at a time, each load within one group's store
+// so that the CPU forwards it rather than waiting for the stores to reach
+// the cache. Which is faster depends on the driver's schedule
+// (docs/performance.md): the straggler driver and the two-step blocks read
+// by fours, the one-step blocks as the compiler chooses.
+typedef Lanes<4>::Int32s FourStatuses;
+template <bool kByFours, int kSize>
+inline bool all_solved(const BlockResult<kSize> &r) {
   if constexpr (kByFours) {
-    static_assert(B % 4 == 0, "whole fours");
+    static_assert(kSize % 4 == 0, "whole fours");
     FourStatuses all = splat<FourStatuses>(int32_t{-1});
-    for (int32_t k = 0; k < B; k += 4)
+    for (int32_t k = 0; k < kSize; k += 4)
       all &= lanes_at<FourStatuses>(r.status + k) == int32_t{kSolved};
     return !any_lane(~all);
   } else {
     int32_t all = 1;
-    for (int32_t k = 0; k < B; ++k) all &= r.status[k] == kSolved;
+    for (int32_t k = 0; k < kSize; ++k) all &= r.status[k] == kSolved;
     return all != 0;
   }
 }
 
-// Stores a solved block of the call's elements base .. base+n-1 (all B at
-// once when every lane solved, else through store_block) and folds its
-// first failure into the call's *first_failure (count while none); true when
-// the call must stop there. kByFours: see all_solved.
-template <int B, bool kByFours = false, class EccentricityOf>
-inline bool store_solved_block(const BlockResult<B> &r, const float *block,
-                               EccentricityOf eccentricity_of, int32_t n, int64_t base,
-                               int32_t count, int32_t max_iterations, int32_t tolerance,
-                               bool keep_going, float *out, int32_t *first_failure) {
+// Stores a solved block of the call's elements base .. base+n-1: all at
+// once when the block is whole and every lane solved, else through
+// store_block. True when the call must stop there. kByFours: see
+// all_solved.
+template <int kSize, bool kByFours = false, class Source>
+inline bool store_solved_block(Call &call, const BlockResult<kSize> &r, int64_t base, int32_t n,
+                               const Source &source) {
   const bool every_lane_solved = all_solved<kByFours>(r);
-  if (n == B && every_lane_solved) {
-    memcpy(out + base, r.true_anomaly, sizeof r.true_anomaly);
+  if (n == kSize && every_lane_solved) {
+    memcpy(call.out + base, r.true_anomaly, sizeof r.true_anomaly);
     return false;
   }
-  const int32_t k = store_block(r, block, eccentricity_of, n, max_iterations, tolerance,
-                                keep_going, out + base);
-  if (k == n) return false;
-  if (*first_failure == count) *first_failure = static_cast<int32_t>(base + k);
-  return !keep_going;
+  return store_block(call, r, base, n, source);
 }
 
-// Copies elements base .. base+n-1 of `from` into a block of B, padding a
-// short block with its last element: the padding then costs no extra Newton
+// Copies elements base .. base+n-1 of `from` into a block, padding a short
+// block with its last element: the padding then costs no extra Newton
 // steps, and its results are never stored.
-template <int B>
-inline void load_block(const float *from, int64_t base, int32_t n, float (&block)[B]) {
-  if (n == B) {
+template <int kSize>
+inline void load_block(const float *from, int64_t base, int32_t n, float (&block)[kSize]) {
+  if (n == kSize) {
     memcpy(block, from + base, sizeof block);
   } else {
-    for (int32_t k = 0; k < B; ++k) block[k] = from[base + (k < n ? k : n - 1)];
+    for (int32_t k = 0; k < kSize; ++k) block[k] = from[base + (k < n ? k : n - 1)];
   }
 }
 

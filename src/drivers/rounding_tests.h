@@ -57,9 +57,8 @@ enum class StepTest { kOnEstimate, kOnFAndD };
 //   kOffsetWide  true_anomaly_offset_wide_lanes, for any e of the vector
 //                domain, one for the call or one per lane (the straggler
 //                driver)
-// Against x and y and atan2_lanes, kOffset takes a third fewer operations;
-// kOffsetWide measured 1-4 % faster over the straggler driver at e >= 0.9,
-// 3 % (AVX2) and 12 % (AVX-512) with an eccentricity per element.
+// Against x and y and atan2_lanes, kOffset takes a third fewer operations,
+// and kOffsetWide too needs no quadrant logic.
 enum class Conversion { kOffset, kOffsetWide };
 
 template <class I>
@@ -75,15 +74,15 @@ inline bool any_lane(I mask) {
 // it stops running, by or-ing in its LaneStatus.
 template <int W>
 struct LaneState {
-  typename Lanes<W>::d mean_d;
-  typename Lanes<W>::f mean, estimate, previous;
-  typename Lanes<W>::i steps, status, running;
+  typename Lanes<W>::Doubles mean_d;
+  typename Lanes<W>::Floats mean, estimate, previous;
+  typename Lanes<W>::Int32s steps, status, running;
 };
 
 template <int W>
 TRUEANOMALY_LANES_INLINE void start_lanes(const float *mean_anomalies, LaneState<W> *st) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::i I;
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Int32s I;
   memcpy(&st->mean, mean_anomalies, sizeof st->mean);
   st->mean_d = widen<D>(st->mean);
   st->estimate = st->previous = st->mean;
@@ -96,9 +95,9 @@ TRUEANOMALY_LANES_INLINE void start_lanes(const float *mean_anomalies, LaneState
 template <int W, Reduction kReduction = Reduction::kNear, StepTest kTest = StepTest::kOnEstimate,
           class O>
 TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::f F;
-  typedef typename Lanes<W>::i I;
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Floats F;
+  typedef typename Lanes<W>::Int32s I;
   const auto e = orbit.e;
   I running = st->running;
   I status = st->status;
@@ -175,12 +174,12 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
 // way; other lanes keep their status, and their true_anomaly is not to be
 // used.
 template <int W, Conversion kConversion, class O>
-TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::f estimate,
-                                          typename Lanes<W>::i status_in, const O &orbit,
+TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::Floats estimate,
+                                          typename Lanes<W>::Int32s status_in, const O &orbit,
                                           float *true_anomaly, int32_t *status_out) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::f F;
-  typedef typename Lanes<W>::i I;
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Floats F;
+  typedef typename Lanes<W>::Int32s I;
   const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
   const I half_ok = abs_lanes(estimate) <= reduce_max;  // false for NaN
   const D E = widen<D>(half_ok ? estimate : splat<F>(0.0f));

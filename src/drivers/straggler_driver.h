@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Per instruction set (see lanes.h).
+// Per instruction set (see kernels/lanes.h).
 //
 // The straggler driver, for calls where the number of Newton steps varies
 // from element to element (high eccentricities, an eccentricity per
@@ -8,10 +8,10 @@
 // steps or more while their other lanes wait. Here no lane waits for
 // another:
 //
-//   first step  each new block of B = W*K elements takes its first step in
-//               full vectors; elements that stop are written to a window
-//               of kWindow slots (one per element, by index), those still
-//               running join a queue of stragglers;
+//   first step  each new block of B = W * kGroups elements takes its first
+//               step in full vectors; elements that stop are written to a
+//               window of kWindow slots (one per element, by index), those
+//               still running join a queue of stragglers;
 //   stragglers  whenever B of them are queued, B take one more step in full
 //               vectors, and again the stopped go to the window, the
 //               running back to the queue; a batch that holds an estimate
@@ -32,8 +32,8 @@
 // window has room: a straggler holds the window back, never the order of
 // the stores. Each batch of work is independent of the others, so the CPU
 // overlaps them as it overlaps the block driver's blocks.
-#ifndef TRUEANOMALY_LANES_STRAGGLERS_H
-#define TRUEANOMALY_LANES_STRAGGLERS_H
+#ifndef TRUEANOMALY_DRIVERS_STRAGGLER_DRIVER_H
+#define TRUEANOMALY_DRIVERS_STRAGGLER_DRIVER_H
 
 #include <stdint.h>
 #include <string.h>
@@ -71,19 +71,8 @@ __attribute__((always_inline)) inline F outcome_code(F estimate, I status) {
   return keep ? estimate : same_bits<F>(code);
 }
 
-// Where the eccentricities come from: one for the call (capped, within
-// eccentricity_in_vector_domain), or one per element (not yet capped).
-struct OneEccentricity {
-  static constexpr bool kPerElement = false;
-  float e;
-};
-struct EccentricityPerElement {
-  static constexpr bool kPerElement = true;
-  const float *e;
-};
-
 // The stragglers, oldest batches first, in [head, tail) of one buffer.
-// Fewer than 2B are ever queued (B = W*K, the elements of a block):
+// Fewer than 2B are ever queued (B = W * kGroups, the elements of a block):
 // convert_with_stragglers steps full batches until fewer than B wait before
 // a block's first step queues at most B more, and a batch's step queues
 // again at most the lanes it took. So before each first step and each
@@ -134,9 +123,9 @@ __attribute__((always_inline)) inline I lane_numbers() {
 
 // The orbit of a group with eccentricities e (not yet capped).
 template <int W>
-TRUEANOMALY_LANES_INLINE LaneOrbit<W> lane_orbit_of(typename Lanes<W>::f e, const Orbit &shared) {
-  typename Lanes<W>::f lane_e;
-  typename Lanes<W>::i outside;
+TRUEANOMALY_LANES_INLINE LaneOrbit<W> lane_orbit_of(typename Lanes<W>::Floats e, const Orbit &shared) {
+  typename Lanes<W>::Floats lane_e;
+  typename Lanes<W>::Int32s outside;
   cap_lanes(e, &lane_e, &outside);
   return make_lane_orbit<W>(lane_e, shared.max_iterations, shared.step_threshold);
 }
@@ -144,8 +133,8 @@ TRUEANOMALY_LANES_INLINE LaneOrbit<W> lane_orbit_of(typename Lanes<W>::f e, cons
 // Appends the lanes of group st (element indices `index`, eccentricities
 // `e`) that still run to the stragglers.
 template <int W, bool kPerElement>
-TRUEANOMALY_LANES_INLINE void queue_running(const LaneState<W> &st, typename Lanes<W>::i index,
-                                            typename Lanes<W>::f e, Stragglers<kPerElement> *q) {
+TRUEANOMALY_LANES_INLINE void queue_running(const LaneState<W> &st, typename Lanes<W>::Int32s index,
+                                            typename Lanes<W>::Floats e, Stragglers<kPerElement> *q) {
   // No early return when no lane runs: that branch would mispredict in
   // many groups, and the stores it saves land in free slots (make_room
   // leaves a whole vector's room after the last entry).
@@ -165,84 +154,101 @@ TRUEANOMALY_LANES_INLINE void queue_running(const LaneState<W> &st, typename Lan
 // the spare slot window[kWindow]: a fixed sequence of stores, where a loop
 // over the stopped lanes would mispredict its exit in nearly every group.
 template <int W>
-TRUEANOMALY_LANES_INLINE void window_store(const LaneState<W> &st, typename Lanes<W>::i index,
-                                           typename Lanes<W>::i ran, float *window) {
-  typedef typename Lanes<W>::i I;
+TRUEANOMALY_LANES_INLINE void window_store(const LaneState<W> &st, typename Lanes<W>::Int32s index,
+                                           typename Lanes<W>::Int32s ran, float *window) {
+  typedef typename Lanes<W>::Int32s I;
   const I slot = ran ? (index & (kWindow - 1)) : splat<I>(kWindow);
   int32_t at[W];
   float outcome[W];
   memcpy(at, &slot, sizeof at);
-  const typename Lanes<W>::f v = outcome_code(st.estimate, st.status);
+  const typename Lanes<W>::Floats v = outcome_code(st.estimate, st.status);
   memcpy(outcome, &v, sizeof outcome);
 #pragma GCC unroll 16
   for (int lane = 0; lane < W; ++lane) window[at[lane]] = outcome[lane];
 }
 
-// The first step of the n (1..B) elements base .. base + n - 1.
-template <int W, int K, class Source>
-TRUEANOMALY_LANES_INLINE void first_step(const float *in, const Source &source,
-                                         const Orbit &shared, int64_t base, int32_t n,
-                                         float *window, Stragglers<Source::kPerElement> *q) {
-  typedef typename Lanes<W>::f F;
-  typedef typename Lanes<W>::i I;
-  constexpr int32_t B = W * K;
-  make_room(q, B + W);
-  float block[B], block_e[Source::kPerElement ? B : 1];
-  load_block(in, base, n, block);
+// The driver's state through one call.
+template <bool kPerElement>
+struct StragglerState {
+  Orbit shared;               // the call's eccentricity, or (per element) none
+  float window[kWindow + 1];  // outcomes by element, and a spare slot (window_store)
+  Stragglers<kPerElement> q;
+  int64_t next = 0, stored = 0;  // the next element to start, the next to store
+};
+
+// The first step of the n (1..kBlock) elements s.next .. s.next + n - 1:
+// outcomes to the window, the lanes still running to the queue.
+template <int W, int kGroups, class Source>
+TRUEANOMALY_LANES_INLINE void first_step(const Call &call, const Source &source,
+                                         StragglerState<Source::kPerElement> &s, int32_t n) {
+  typedef typename Lanes<W>::Floats F;
+  typedef typename Lanes<W>::Int32s I;
+  constexpr int32_t kBlock = W * kGroups;
+  const int64_t base = s.next;
+  make_room(&s.q, kBlock + W);
+  float block[kBlock], block_e[Source::kPerElement ? kBlock : 1];
+  load_block(call.in, base, n, block);
   if constexpr (Source::kPerElement) load_block(source.e, base, n, block_e);
-  LaneState<W> st[K];
-  GroupOrbit<W, Source> orbit[K];
+  LaneState<W> st[kGroups];
+  GroupOrbit<W, Source> orbit[kGroups];
 #pragma GCC unroll 8
-  for (int j = 0; j < K; ++j) {
+  for (int j = 0; j < kGroups; ++j) {
     start_lanes<W>(block + j * W, &st[j]);
     if constexpr (Source::kPerElement)
-      orbit[j] = lane_orbit_of<W>(lanes_at<F>(block_e + j * W), shared);
+      orbit[j] = lane_orbit_of<W>(lanes_at<F>(block_e + j * W), s.shared);
     else
-      orbit[j] = shared;
+      orbit[j] = s.shared;
   }
   // The groups' steps side by side (see solve_lanes).
 #pragma GCC unroll 8
-  for (int j = 0; j < K; ++j)
+  for (int j = 0; j < kGroups; ++j)
     iterate_lanes<W, Reduction::kNear, StepTest::kOnFAndD>(&st[j], orbit[j]);
   const int32_t slot = static_cast<int32_t>(base & (kWindow - 1));
   const I lanes = lane_numbers<I>();
 #pragma GCC unroll 8
-  for (int j = 0; j < K; ++j) {
+  for (int j = 0; j < kGroups; ++j) {
     // Padding lanes (a short last block) never join the stragglers; their
     // window slots belong to no element.
     st[j].running &= lanes < n - j * W;
     const F outcome = outcome_code(st[j].estimate, st[j].status);
-    memcpy(window + slot + j * W, &outcome, sizeof outcome);
+    memcpy(s.window + slot + j * W, &outcome, sizeof outcome);
     const I index = lanes + static_cast<int32_t>(base + j * W);
     F e = splat<F>(0.0f);
     if constexpr (Source::kPerElement) e = lanes_at<F>(block_e + j * W);
-    queue_running<W>(st[j], index, e, q);
+    queue_running<W>(st[j], index, e, &s.q);
   }
 }
 
-// One more step for the oldest min(B, queued) stragglers; with kToTheEnd,
-// steps until every one of them has stopped, without queueing them between
-// steps (the last stragglers of a call).
-template <int W, int K, class Source, bool kToTheEnd = false>
-TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
-                                             Stragglers<Source::kPerElement> *q) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::f F;
-  typedef typename Lanes<W>::i I;
-  constexpr int32_t B = W * K;
-  make_room(q, B + W);
-  const int32_t n = q->count() < B ? q->count() : B;
-  const int32_t slot = q->head;
-  // A batch: B entries of the queue, or a copy where the batch is short
-  // (padding lanes do not run, and read nothing the queue left unwritten).
-  struct Batch {
-    int32_t index[B], steps[B];
-    float mean[B], estimate[B], e[B];
+// A batch of stragglers taken from the queue, in lanes.
+template <int W, int kGroups, class Source>
+struct Batch {
+  LaneState<W> st[kGroups];
+  typename Lanes<W>::Int32s index[kGroups], was_running[kGroups];
+  typename Lanes<W>::Floats e[kGroups];  // per element: as given; else 0
+  GroupOrbit<W, Source> orbit[kGroups];
+};
+
+// The oldest min(kBlock, queued) stragglers into lanes: kBlock entries of
+// the queue, or a copy where the batch is short (padding lanes do not run,
+// and read nothing the queue left unwritten).
+template <int W, int kGroups, class Source>
+TRUEANOMALY_LANES_INLINE void take_batch(StragglerState<Source::kPerElement> &s,
+                                         Batch<W, kGroups, Source> *b) {
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Floats F;
+  typedef typename Lanes<W>::Int32s I;
+  constexpr int32_t kBlock = W * kGroups;
+  auto &q = s.q;
+  make_room(&q, kBlock + W);
+  const int32_t n = q.count() < kBlock ? q.count() : kBlock;
+  struct Copy {
+    int32_t index[kBlock], steps[kBlock];
+    float mean[kBlock], estimate[kBlock], e[kBlock];
   } copy;
-  const int32_t *index = q->index + slot, *steps = q->steps + slot;
-  const float *mean = q->mean + slot, *estimate = q->estimate + slot;
-  const float *ecc = Source::kPerElement ? q->eccentricity + slot : nullptr;
-  if (n < B) {
+  const int32_t *index = q.index + q.head, *steps = q.steps + q.head;
+  const float *mean = q.mean + q.head, *estimate = q.estimate + q.head;
+  const float *ecc = Source::kPerElement ? q.eccentricity + q.head : nullptr;
+  if (n < kBlock) {
     memset(&copy, 0, sizeof copy);
     const size_t bytes = static_cast<size_t>(n) * sizeof(int32_t);
     memcpy(copy.index, index, bytes);
@@ -253,55 +259,78 @@ TRUEANOMALY_LANES_INLINE void straggler_step(const Orbit &shared, float *window,
     index = copy.index, steps = copy.steps, mean = copy.mean, estimate = copy.estimate;
     ecc = copy.e;
   }
-  q->head += n;
-  LaneState<W> st[K];
-  I ix[K];
-  F e[K];
-  GroupOrbit<W, Source> orbit[K];
+  q.head += n;
   const I lanes = lane_numbers<I>();
 #pragma GCC unroll 8
-  for (int j = 0; j < K; ++j) {
-    st[j].mean = lanes_at<F>(mean + j * W);
-    st[j].mean_d = widen<D>(st[j].mean);
-    st[j].estimate = st[j].previous = lanes_at<F>(estimate + j * W);
-    st[j].steps = lanes_at<I>(steps + j * W);
-    st[j].status = splat<I>(int32_t{kRunning});
-    st[j].running = lanes < n - j * W;
-    ix[j] = lanes_at<I>(index + j * W);
-    e[j] = splat<F>(0.0f);
+  for (int j = 0; j < kGroups; ++j) {
+    LaneState<W> &st = b->st[j];
+    st.mean = lanes_at<F>(mean + j * W);
+    st.mean_d = widen<D>(st.mean);
+    st.estimate = st.previous = lanes_at<F>(estimate + j * W);
+    st.steps = lanes_at<I>(steps + j * W);
+    st.status = splat<I>(int32_t{kRunning});
+    st.running = lanes < n - j * W;
+    b->was_running[j] = st.running;
+    b->index[j] = lanes_at<I>(index + j * W);
+    b->e[j] = splat<F>(0.0f);
     if constexpr (Source::kPerElement) {
-      e[j] = lanes_at<F>(ecc + j * W);
-      orbit[j] = lane_orbit_of<W>(e[j], shared);
+      b->e[j] = lanes_at<F>(ecc + j * W);
+      b->orbit[j] = lane_orbit_of<W>(b->e[j], s.shared);
     } else {
-      orbit[j] = shared;
+      b->orbit[j] = s.shared;
     }
   }
-  I was_running[K];
-#pragma GCC unroll 8
-  for (int j = 0; j < K; ++j) was_running[j] = st[j].running;
+}
+
+// One more step for the oldest min(kBlock, queued) stragglers; with
+// kToTheEnd, steps until every one of them has stopped, without queueing
+// them between steps (the last stragglers of a call).
+template <int W, int kGroups, class Source, bool kToTheEnd = false>
+TRUEANOMALY_LANES_INLINE void straggler_step(StragglerState<Source::kPerElement> &s) {
+  typedef typename Lanes<W>::Int32s I;
+  Batch<W, kGroups, Source> b;
+  take_batch<W, kGroups, Source>(s, &b);
   bool running;
   do {
     I far = splat<I>(int32_t{0});
 #pragma GCC unroll 8
-    for (int j = 0; j < K; ++j)
-      far |= st[j].running & (abs_lanes(st[j].estimate) > static_cast<float>(kReduceMax));
+    for (int j = 0; j < kGroups; ++j)
+      far |= b.st[j].running & (abs_lanes(b.st[j].estimate) > static_cast<float>(kReduceMax));
     // One branch for the batch: each variant's groups run side by side.
     if (__builtin_expect(lane_bits(far) != 0, 0)) {
 #pragma GCC unroll 8
-      for (int j = 0; j < K; ++j) iterate_lanes<W, Reduction::kNearAndFar>(&st[j], orbit[j]);
+      for (int j = 0; j < kGroups; ++j)
+        iterate_lanes<W, Reduction::kNearAndFar>(&b.st[j], b.orbit[j]);
     } else {
 #pragma GCC unroll 8
-      for (int j = 0; j < K; ++j) iterate_lanes<W>(&st[j], orbit[j]);
+      for (int j = 0; j < kGroups; ++j) iterate_lanes<W>(&b.st[j], b.orbit[j]);
     }
     running = false;
 #pragma GCC unroll 8
-    for (int j = 0; j < K; ++j) running |= any_lane(st[j].running);
+    for (int j = 0; j < kGroups; ++j) running |= any_lane(b.st[j].running);
   } while (kToTheEnd && running);
 #pragma GCC unroll 8
-  for (int j = 0; j < K; ++j) {
-    window_store<W>(st[j], ix[j], was_running[j], window);
-    queue_running<W>(st[j], ix[j], e[j], q);
+  for (int j = 0; j < kGroups; ++j) {
+    window_store<W>(b.st[j], b.index[j], b.was_running[j], s.window);
+    queue_running<W>(b.st[j], b.index[j], b.e[j], &s.q);
   }
+}
+
+// With no new block to start, the last stragglers step in batches of as
+// few groups as they fill: with only a straggler or two left (a short
+// array, the end of a long one), each step costs one group's chain, not a
+// block's.
+template <int W, int kGroups, class Source>
+inline void step_last_stragglers(int32_t count, StragglerState<Source::kPerElement> &s) {
+  const int32_t queued = s.q.count();
+  if (queued <= W && s.next == count)
+    straggler_step<W, 1, Source, true>(s);
+  else if (queued <= W)
+    straggler_step<W, 1, Source>(s);
+  else if (queued <= 2 * W)
+    straggler_step<W, (kGroups < 2 ? kGroups : 2), Source>(s);
+  else
+    straggler_step<W, kGroups, Source>(s);
 }
 
 // The smallest element index among the stragglers, or `none` if there is
@@ -316,139 +345,130 @@ inline int64_t oldest_straggler(const Stragglers<kPerElement> &q, int64_t none) 
   return q.head == q.tail ? none : oldest;
 }
 
-// Converts and stores the n (1..B) elements base .. base + n - 1, all of
-// which have stopped, from their window slots. True when the call must stop
-// there (see store_solved_block).
-template <int W, int K, class Source>
-inline bool finish_block(const float *in, const Source &source, const Orbit &shared,
-                         const float *window, int64_t base, int32_t n, int32_t count,
-                         int32_t max_iterations, int32_t tolerance, bool keep_going, float *out,
-                         int32_t *first_failure) {
-  typedef typename Lanes<W>::f F;
-  typedef typename Lanes<W>::i I;
-  constexpr int32_t B = W * K;
-  const int32_t slot = static_cast<int32_t>(base & (kWindow - 1));
-  float outcome[B];
-  memcpy(outcome, window + slot, sizeof(float) * static_cast<size_t>(n));
-  for (int32_t k = n; k < B; ++k) outcome[k] = 0.0f;  // never stored
-  // The window's codes back to an estimate and a status (see outcome_code).
-  F estimate[K];
-  I status[K];
+// The window's codes of the kGroups groups from `slot` back to estimates
+// and statuses (see outcome_code).
+template <int W, int kGroups>
+TRUEANOMALY_LANES_INLINE void read_outcomes(const float *outcome, typename Lanes<W>::Floats *estimate,
+                                            typename Lanes<W>::Int32s *status) {
+  typedef typename Lanes<W>::Floats F;
+  typedef typename Lanes<W>::Int32s I;
 #pragma GCC unroll 8
-  for (int j = 0; j < K; ++j) {
+  for (int j = 0; j < kGroups; ++j) {
     estimate[j] = lanes_at<F>(outcome + j * W);
     const I bits = same_bits<I>(estimate[j]);
     status[j] = bits == static_cast<int32_t>(kFailedCode)      ? splat<I>(int32_t{kFailed})
                 : bits == static_cast<int32_t>(kUndecidedCode) ? splat<I>(int32_t{kUndecided})
                                                                : splat<I>(int32_t{kSolved});
   }
-  BlockResult<B> r;
-  if constexpr (Source::kPerElement) {
-    float capped[B];
-    load_block(source.e, base, n, capped);
-#pragma GCC unroll 8
-    for (int j = 0; j < K; ++j) {
-      F lane_e;
-      I outside;
-      const F e = cap_lanes(lanes_at<F>(capped + j * W), &lane_e, &outside);
-      memcpy(capped + j * W, &e, sizeof e);
-      const LaneOrbit<W> orbit =
-          make_lane_orbit<W>(lane_e, shared.max_iterations, shared.step_threshold);
-      // Outside the vector domain the lanes ran with e = 0: the plain solve
-      // decides these elements.
-      const I s = outside ? splat<I>(int32_t{kUndecided}) : status[j];
-      finish_lanes<W, Conversion::kOffsetWide>(estimate[j], s, orbit, r.true_anomaly + j * W,
-                                               r.status + j * W);
-    }
-    return store_solved_block<B, true>(
-        r, in + base, [&capped](int32_t k) { return capped[k]; }, n, base, count,
-        max_iterations, tolerance, keep_going, out, first_failure);
-  } else {
-#pragma GCC unroll 8
-    for (int j = 0; j < K; ++j)
-      finish_lanes<W, Conversion::kOffsetWide>(estimate[j], status[j], shared,
-                                               r.true_anomaly + j * W, r.status + j * W);
-    const float e = source.e;
-    return store_solved_block<B, true>(
-        r, in + base, [e](int32_t) { return e; }, n, base, count, max_iterations, tolerance,
-        keep_going, out, first_failure);
-  }
 }
 
-// The array conversion with stragglers queued, K groups of W lanes, one
-// eccentricity or one per element (Source). Same results and contract as
-// convert_blocks: the index of the first element that reached the limit,
-// or count; outputs in index order, none past the first failure unless
-// keep_going stores failures as NaN; in place allowed (an input is read
-// before its output is written, and inputs are read in index order).
-template <int W, int K, class Source>
-inline int32_t convert_with_stragglers(const float *in, int32_t count, const Source &source,
-                                       float *out, int32_t max_iterations, int32_t tolerance,
-                                       bool keep_going) {
-  constexpr int32_t B = W * K;
-  static_assert(kWindow % B == 0 && (kWindow & (kWindow - 1)) == 0,
-                "blocks must tile the window");
-  static_assert(3 * B + W <= kQueue, "the queue must hold 2B - 1 entries and a step's appends");
-  Orbit shared = make_orbit(0.0f, max_iterations, tolerance);
-  if constexpr (!Source::kPerElement) shared = make_orbit(source.e, max_iterations, tolerance);
-  float window[kWindow + 1];  // and a spare slot (window_store)
-  Stragglers<Source::kPerElement> q;
-  int32_t first_failure = count;
-  int64_t next = 0, stored = 0;  // the next element to start, the next to store
-  while (stored < count) {
-    // New blocks while the window has room, stragglers in full batches.
-    if (next < count && next + 2 * B <= stored + kWindow) {
-      const int32_t n = count - next < B ? static_cast<int32_t>(count - next) : B;
-      first_step<W, K>(in, source, shared, next, n, window, &q);
-      next += n;
+// Converts and stores the n (1..kBlock) elements s.stored .. s.stored + n - 1,
+// all of which have stopped, from their window slots. True when the call
+// must stop there (see store_solved_block).
+template <int W, int kGroups, class Source>
+inline bool finish_block(Call &call, const Source &source,
+                         const StragglerState<Source::kPerElement> &s, int32_t n) {
+  typedef typename Lanes<W>::Floats F;
+  typedef typename Lanes<W>::Int32s I;
+  constexpr int32_t kBlock = W * kGroups;
+  const int64_t base = s.stored;
+  float outcome[kBlock];
+  memcpy(outcome, s.window + (base & (kWindow - 1)), sizeof(float) * static_cast<size_t>(n));
+  for (int32_t k = n; k < kBlock; ++k) outcome[k] = 0.0f;  // never stored
+  F estimate[kGroups];
+  I status[kGroups];
+  read_outcomes<W, kGroups>(outcome, estimate, status);
+  BlockResult<kBlock> r;
+  if constexpr (Source::kPerElement) {
+    float given[kBlock];
+    load_block(source.e, base, n, given);
+#pragma GCC unroll 8
+    for (int j = 0; j < kGroups; ++j) {
+      F lane_e;
+      I outside;
+      cap_lanes(lanes_at<F>(given + j * W), &lane_e, &outside);
+      const LaneOrbit<W> orbit =
+          make_lane_orbit<W>(lane_e, s.shared.max_iterations, s.shared.step_threshold);
+      // Outside the vector domain the lanes ran with e = 0: the plain solve
+      // decides these elements.
+      const I lane_status = outside ? splat<I>(int32_t{kUndecided}) : status[j];
+      finish_lanes<W, Conversion::kOffsetWide>(estimate[j], lane_status, orbit,
+                                               r.true_anomaly + j * W, r.status + j * W);
     }
-    while (q.count() >= B) straggler_step<W, K, Source>(shared, window, &q);
-    // Finish what has stopped once half the window is in use (looking for
-    // the oldest straggler costs a pass over the queue), or at the end.
-    const bool starved = next == count || next + 2 * B > stored + kWindow;
-    if (!starved && next - stored < kWindow / 2) continue;
-    // Every element below the oldest straggler has stopped. With no new
-    // block to start, the last stragglers step in short batches.
-    const int64_t oldest = oldest_straggler(q, next);
-    if (oldest - stored < B && oldest < count && starved) {
-      // As few groups as the batch needs: with only a straggler or two
-      // left (a short array, the end of a long one), each step costs one
-      // group's chain, not a block's.
-      if (q.count() <= W && next == count)
-        straggler_step<W, 1, Source, true>(shared, window, &q);
-      else if (q.count() <= W)
-        straggler_step<W, 1, Source>(shared, window, &q);
-      else if (q.count() <= 2 * W)
-        straggler_step<W, (K < 2 ? K : 2), Source>(shared, window, &q);
-      else
-        straggler_step<W, K, Source>(shared, window, &q);
+  } else {
+#pragma GCC unroll 8
+    for (int j = 0; j < kGroups; ++j)
+      finish_lanes<W, Conversion::kOffsetWide>(estimate[j], status[j], s.shared,
+                                               r.true_anomaly + j * W, r.status + j * W);
+  }
+  return store_solved_block<kBlock, true>(call, r, base, n, source);
+}
+
+// Converts and stores every block below `oldest` (the oldest straggler, or
+// the end of the call). Two blocks at once where two have stopped (and lie
+// within one turn of the window): the conversion is one long chain per
+// group, and twice the groups side by side keep the CPU busy while each
+// waits; not in short calls, where the second conversion's code costs more
+// to fetch than it saves. True when the call must stop.
+template <int W, int kGroups, class Source>
+inline bool store_stopped_blocks(Call &call, const Source &source,
+                                 StragglerState<Source::kPerElement> &s, int64_t oldest) {
+  constexpr int32_t kBlock = W * kGroups;
+  const int32_t count = call.count;
+  while (oldest - s.stored >= kBlock || (oldest == count && s.stored < count)) {
+    if (count >= kWindow / 4 && oldest - s.stored >= 2 * kBlock &&
+        (s.stored & (kWindow - 1)) + 2 * kBlock <= kWindow) {
+      if (finish_block<W, 2 * kGroups>(call, source, s, 2 * kBlock)) return true;
+      s.stored += 2 * kBlock;
       continue;
     }
-    for (; oldest - stored >= B || (oldest == count && stored < count);) {
-      // Two blocks at once where two have stopped (and lie within one turn
-      // of the window): the conversion is one long chain per group, and
-      // twice the groups side by side keep the CPU busy while each waits.
-      // Not in short calls: there the second conversion's code costs more
-      // to fetch than it saves (measured at 100 elements).
-      if (count >= kWindow / 4 && oldest - stored >= 2 * B &&
-          (stored & (kWindow - 1)) + 2 * B <= kWindow) {
-        if (finish_block<W, 2 * K>(in, source, shared, window, stored, 2 * B, count,
-                                   max_iterations, tolerance, keep_going, out, &first_failure))
-          return first_failure;
-        stored += 2 * B;
-        continue;
-      }
-      const int32_t n = count - stored < B ? static_cast<int32_t>(count - stored) : B;
-      if (finish_block<W, K>(in, source, shared, window, stored, n, count, max_iterations,
-                             tolerance, keep_going, out, &first_failure))
-        return first_failure;
-      stored += n;
-    }
+    const int32_t n = count - s.stored < kBlock ? static_cast<int32_t>(count - s.stored) : kBlock;
+    if (finish_block<W, kGroups>(call, source, s, n)) return true;
+    s.stored += n;
   }
-  return first_failure;
+  return false;
+}
+
+// The straggler driver: the call's elements in blocks of kGroups groups of
+// W lanes, one eccentricity or one per element (Source). Same results and
+// contract as convert_blocks: outputs in index order, none past the first
+// failure unless keep_going stores failures as NaN, the first failure
+// recorded in the call; in place allowed (an input is read before its
+// output is written, and inputs are read in index order).
+template <int W, int kGroups, class Source>
+inline void convert_with_stragglers(Call &call, const Source &source) {
+  constexpr int32_t kBlock = W * kGroups;
+  static_assert(kWindow % kBlock == 0 && (kWindow & (kWindow - 1)) == 0,
+                "blocks must tile the window");
+  static_assert(3 * kBlock + W <= kQueue,
+                "the queue must hold 2 * kBlock - 1 entries and a step's appends");
+  StragglerState<Source::kPerElement> s;
+  s.shared = make_orbit(0.0f, call.max_iterations, call.tolerance);
+  if constexpr (!Source::kPerElement) s.shared = make_orbit(source.e, call.max_iterations, call.tolerance);
+  const int32_t count = call.count;
+  while (s.stored < count) {
+    // New blocks while the window has room, stragglers in full batches.
+    if (s.next < count && s.next + 2 * kBlock <= s.stored + kWindow) {
+      const int32_t n = count - s.next < kBlock ? static_cast<int32_t>(count - s.next) : kBlock;
+      first_step<W, kGroups>(call, source, s, n);
+      s.next += n;
+    }
+    while (s.q.count() >= kBlock) straggler_step<W, kGroups, Source>(s);
+    // Store what has stopped once half the window is in use (looking for
+    // the oldest straggler costs a pass over the queue), or at the end.
+    const bool starved = s.next == count || s.next + 2 * kBlock > s.stored + kWindow;
+    if (!starved && s.next - s.stored < kWindow / 2) continue;
+    // Every element below the oldest straggler has stopped.
+    const int64_t oldest = oldest_straggler(s.q, s.next);
+    if (oldest - s.stored < kBlock && oldest < count && starved) {
+      step_last_stragglers<W, kGroups, Source>(count, s);
+      continue;
+    }
+    if (store_stopped_blocks<W, kGroups>(call, source, s, oldest)) return;
+  }
 }
 
 }  // namespace
 }  // namespace trueanomaly_detail
 
-#endif  // TRUEANOMALY_LANES_STRAGGLERS_H
+#endif  // TRUEANOMALY_DRIVERS_STRAGGLER_DRIVER_H

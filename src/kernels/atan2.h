@@ -6,8 +6,8 @@
 // (absolute); measured maximum 2^-48.91 against MPFR
 // (tools/measure_kernels.cpp). Used, like sincos_lanes, only under a
 // rounding test that allows for this bound plus libm's (docs/exactness.md).
-#ifndef TRUEANOMALY_LANES_ATAN2_H
-#define TRUEANOMALY_LANES_ATAN2_H
+#ifndef TRUEANOMALY_KERNELS_ATAN2_H
+#define TRUEANOMALY_KERNELS_ATAN2_H
 
 #include "error_budget.h"
 #include "lanes.h"
@@ -59,10 +59,10 @@ constexpr double kAtanQuadrantError = 0x1.88p-51;  // 2^-50.4 < 1.53 * 2^-51
 static_assert(kAtanArgumentError + kAtanPolyError + 0x1p-53 + kAtanQuadrantError <= kAtan2Error,
               "atan2_lanes within kAtan2Error");
 template <int W>
-__attribute__((always_inline)) inline typename Lanes<W>::d atan2_lanes(typename Lanes<W>::d y,
-                                                                       typename Lanes<W>::d x) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::l L;
+__attribute__((always_inline)) inline typename Lanes<W>::Doubles atan2_lanes(typename Lanes<W>::Doubles y,
+                                                                       typename Lanes<W>::Doubles x) {
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Int64s L;
   const L sign_bit = splat<L>(INT64_MIN);
   const D ax = same_bits<D>(same_bits<L>(x) & ~sign_bit);
   const D ay = same_bits<D>(same_bits<L>(y) & ~sign_bit);
@@ -82,4 +82,4 @@ __attribute__((always_inline)) inline typename Lanes<W>::d atan2_lanes(typename 
 }  // namespace
 }  // namespace trueanomaly_detail
 
-#endif  // TRUEANOMALY_LANES_ATAN2_H
+#endif  // TRUEANOMALY_KERNELS_ATAN2_H

@@ -8,8 +8,8 @@
 // GCC/Clang vector extensions, and the few operations the kernels build on.
 // The kernels are compiled with -ffp-contract=off: a multiply is fused with
 // an addition only where mul_add asks for it, the same on every compiler.
-#ifndef TRUEANOMALY_LANES_LANES_H
-#define TRUEANOMALY_LANES_LANES_H
+#ifndef TRUEANOMALY_KERNELS_LANES_H
+#define TRUEANOMALY_KERNELS_LANES_H
 
 #include <immintrin.h>
 #include <stdint.h>
@@ -23,13 +23,15 @@
 namespace trueanomaly_detail {
 namespace {
 
+// W lanes of each type the kernels use. Functions name them D, F, L, U and I
+// locally: D = Lanes<W>::Doubles, and so on.
 template <int W>
 struct Lanes {
-  typedef double d __attribute__((vector_size(8 * W)));
-  typedef float f __attribute__((vector_size(4 * W)));
-  typedef int64_t l __attribute__((vector_size(8 * W)));
-  typedef uint64_t u __attribute__((vector_size(8 * W)));
-  typedef int32_t i __attribute__((vector_size(4 * W)));
+  typedef double Doubles __attribute__((vector_size(8 * W)));
+  typedef float Floats __attribute__((vector_size(4 * W)));
+  typedef int64_t Int64s __attribute__((vector_size(8 * W)));
+  typedef uint64_t UInt64s __attribute__((vector_size(8 * W)));
+  typedef int32_t Int32s __attribute__((vector_size(4 * W)));
 };
 
 template <class V, class T>
@@ -147,8 +149,9 @@ __attribute__((always_inline)) inline F narrow(D x) {
 
 // Lane by lane, a where the sign bit of `by` is set and b elsewhere (no
 // other bit of `by` counts), so a quadrant's bits shifted to the top select
-// directly. GCC 12 may still put a comparison before AVX2's blend; an asm
-// statement that kept it out measured 5 % slower (the schedule moves).
+// directly. GCC 12 may still put a comparison before AVX2's blend; keeping
+// it out with an asm statement moves the schedule and costs more than the
+// comparison (docs/performance.md).
 template <class D, class L>
 __attribute__((always_inline)) inline D select_by_sign_bit(L by, D a, D b) {
 #if defined(__AVX512F__)
@@ -291,4 +294,4 @@ __attribute__((always_inline)) inline D poly8(D z, const double (&c)[9]) {
 }  // namespace
 }  // namespace trueanomaly_detail
 
-#endif  // TRUEANOMALY_LANES_LANES_H
+#endif  // TRUEANOMALY_KERNELS_LANES_H

@@ -14,14 +14,14 @@
 // x*2/pi = 4*K*m + m*T_q: only m*T_q mod 4 matters. T_q is a stretch of
 // the binary digits of 2/pi starting at q's position; each lane reads its
 // own stretch from the four words below by shifts, as t0 (29 bits) + t1
-// (the next 52), with no memory access per lane: gathering t0 and t1 from a
-// per-exponent table made the whole kernel 1.8 to 1.9 times slower on an AMD
-// EPYC (Zen 5). The products m*t0 (exact) and m*t1 then give N and y in a
+// (the next 52), with no memory access per lane (a gather from a
+// per-exponent table is far slower: docs/performance.md). The products
+// m*t0 (exact) and m*t1 then give N and y in a
 // few operations whose roundings are bounded in reduce_far_lanes. The bound
 // is absolute, as sincos_far_lanes needs: a y near zero (x near a multiple
 // of pi/2) is no harder than any other.
-#ifndef TRUEANOMALY_LANES_REDUCE_FAR_H
-#define TRUEANOMALY_LANES_REDUCE_FAR_H
+#ifndef TRUEANOMALY_KERNELS_REDUCE_FAR_H
+#define TRUEANOMALY_KERNELS_REDUCE_FAR_H
 
 #include "lanes.h"
 
@@ -74,12 +74,12 @@ constexpr uint64_t kTwoOverPiBits[4] = {
 // 0..63 and nothing is read from memory per lane, so every value is finite
 // and meaningless; nothing traps.
 template <int W>
-__attribute__((always_inline)) inline void reduce_far_lanes(typename Lanes<W>::d x,
-                                                            typename Lanes<W>::d *y,
-                                                            typename Lanes<W>::l *quadrant) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::l L;
-  typedef typename Lanes<W>::u U;
+__attribute__((always_inline)) inline void reduce_far_lanes(typename Lanes<W>::Doubles x,
+                                                            typename Lanes<W>::Doubles *y,
+                                                            typename Lanes<W>::Int64s *quadrant) {
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Int64s L;
+  typedef typename Lanes<W>::UInt64s U;
   const U bits = same_bits<U>(x);
   const D m = same_bits<D>((bits & 0x800fffffffffffffu) | (uint64_t{1023 + 23} << 52));
   const U exponent = (bits >> 52) & 0x7ff;
@@ -109,4 +109,4 @@ __attribute__((always_inline)) inline void reduce_far_lanes(typename Lanes<W>::d
 }  // namespace
 }  // namespace trueanomaly_detail
 
-#endif  // TRUEANOMALY_LANES_REDUCE_FAR_H
+#endif  // TRUEANOMALY_KERNELS_REDUCE_FAR_H

@@ -13,8 +13,8 @@
 // paths use them with this bound plus a generous one for libm, and decide by
 // a rounding test whether libm's values could round differently
 // (docs/exactness.md).
-#ifndef TRUEANOMALY_LANES_SINCOS_H
-#define TRUEANOMALY_LANES_SINCOS_H
+#ifndef TRUEANOMALY_KERNELS_SINCOS_H
+#define TRUEANOMALY_KERNELS_SINCOS_H
 
 #include "error_budget.h"
 #include "lanes.h"
@@ -58,10 +58,10 @@ constexpr double kCosPoly[5] = {
 // sin(r) and cos(r) for |r| <= pi/4 + 2^-20: the polynomials, evaluated in
 // double with an error below 2^-52.
 template <int W>
-__attribute__((always_inline)) inline void sincos_polynomials(typename Lanes<W>::d r,
-                                                              typename Lanes<W>::d *sin_r,
-                                                              typename Lanes<W>::d *cos_r) {
-  typedef typename Lanes<W>::d D;
+__attribute__((always_inline)) inline void sincos_polynomials(typename Lanes<W>::Doubles r,
+                                                              typename Lanes<W>::Doubles *sin_r,
+                                                              typename Lanes<W>::Doubles *cos_r) {
+  typedef typename Lanes<W>::Doubles D;
   const D z = r * r, z2 = z * z;
   const D ps = poly4(z, z2, kSinPoly);
   const D pc = poly4(z, z2, kCosPoly);
@@ -73,18 +73,18 @@ __attribute__((always_inline)) inline void sincos_polynomials(typename Lanes<W>:
 // and quadrant, whose low two bits count (the others may hold anything): the
 // polynomials and the quadrant's swap and signs (exact).
 template <int W>
-__attribute__((always_inline)) inline void sincos_reduced(typename Lanes<W>::d r,
-                                                          typename Lanes<W>::l quadrant,
-                                                          typename Lanes<W>::d *s,
-                                                          typename Lanes<W>::d *c) {
-  typedef typename Lanes<W>::d D;
+__attribute__((always_inline)) inline void sincos_reduced(typename Lanes<W>::Doubles r,
+                                                          typename Lanes<W>::Int64s quadrant,
+                                                          typename Lanes<W>::Doubles *s,
+                                                          typename Lanes<W>::Doubles *c) {
+  typedef typename Lanes<W>::Doubles D;
   D sin_r, cos_r;
   sincos_polynomials<W>(r, &sin_r, &cos_r);
   // Quadrant q: sin x = (sin r, cos r, -sin r, -cos r)[q],
   // cos x = (cos r, -sin r, -cos r, sin r)[q]: swap where bit 0 is set,
   // sin's sign is bit 1, cos's is bit 1 xor bit 0.
   // Shifted to the sign bit, the two bits serve as they are.
-  typedef typename Lanes<W>::u U;
+  typedef typename Lanes<W>::UInt64s U;
   const U q = same_bits<U>(quadrant);
   const U swap = q << 63;
   const U s_sign = (q << 62) & (U{} + (uint64_t{1} << 63));
@@ -109,11 +109,11 @@ static_assert(kSinPolyError + kPolynomialEvaluationError + kNearReductionError <
                   kCosPolyError + kPolynomialEvaluationError + kNearReductionError <= kSinCosError,
               "sincos_lanes within kSinCosError");
 template <int W>
-__attribute__((always_inline)) inline void reduce_near_lanes(typename Lanes<W>::d x,
-                                                             typename Lanes<W>::d *r,
-                                                             typename Lanes<W>::l *quadrant) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::l L;
+__attribute__((always_inline)) inline void reduce_near_lanes(typename Lanes<W>::Doubles x,
+                                                             typename Lanes<W>::Doubles *r,
+                                                             typename Lanes<W>::Int64s *quadrant) {
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Int64s L;
   const D t = mul_add(x, splat<D>(kTwoOverPi), splat<D>(kRoundShifter));
   const D k = t - kRoundShifter;
   *quadrant = same_bits<L>(t);  // k mod 4 in the low two bits (two's complement)
@@ -121,11 +121,11 @@ __attribute__((always_inline)) inline void reduce_near_lanes(typename Lanes<W>::
 }
 
 template <int W>
-__attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::d x,
-                                                        typename Lanes<W>::d *s,
-                                                        typename Lanes<W>::d *c) {
-  typename Lanes<W>::d r;
-  typename Lanes<W>::l quadrant;
+__attribute__((always_inline)) inline void sincos_lanes(typename Lanes<W>::Doubles x,
+                                                        typename Lanes<W>::Doubles *s,
+                                                        typename Lanes<W>::Doubles *c) {
+  typename Lanes<W>::Doubles r;
+  typename Lanes<W>::Int64s quadrant;
   reduce_near_lanes<W>(x, &r, &quadrant);
   sincos_reduced<W>(r, quadrant, s, c);
 }
@@ -146,21 +146,21 @@ static_assert(kSinPolyError + kPolynomialEvaluationError + kFarReductionError <=
                   kCosPolyError + kPolynomialEvaluationError + kFarReductionError <= kSinCosError,
               "sincos_far_lanes within kSinCosError");
 template <int W>
-__attribute__((always_inline)) inline void reduce_far_to_radians(typename Lanes<W>::d x,
-                                                                 typename Lanes<W>::d *r,
-                                                                 typename Lanes<W>::l *quadrant) {
-  typedef typename Lanes<W>::d D;
+__attribute__((always_inline)) inline void reduce_far_to_radians(typename Lanes<W>::Doubles x,
+                                                                 typename Lanes<W>::Doubles *r,
+                                                                 typename Lanes<W>::Int64s *quadrant) {
+  typedef typename Lanes<W>::Doubles D;
   D y;
   reduce_far_lanes<W>(x, &y, quadrant);
   *r = mul_add(y, splat<D>(kPiOver2Hi), y * kPiOver2Lo);
 }
 
 template <int W>
-__attribute__((always_inline)) inline void sincos_far_lanes(typename Lanes<W>::d x,
-                                                            typename Lanes<W>::d *s,
-                                                            typename Lanes<W>::d *c) {
-  typename Lanes<W>::d r;
-  typename Lanes<W>::l quadrant;
+__attribute__((always_inline)) inline void sincos_far_lanes(typename Lanes<W>::Doubles x,
+                                                            typename Lanes<W>::Doubles *s,
+                                                            typename Lanes<W>::Doubles *c) {
+  typename Lanes<W>::Doubles r;
+  typename Lanes<W>::Int64s quadrant;
   reduce_far_to_radians<W>(x, &r, &quadrant);
   sincos_reduced<W>(r, quadrant, s, c);
 }
@@ -172,11 +172,11 @@ __attribute__((always_inline)) inline void sincos_far_lanes(typename Lanes<W>::d
 // is about that of sincos_far_lanes, so callers use it only for batches that
 // need it.
 template <int W>
-__attribute__((always_inline)) inline void sincos_near_far_lanes(typename Lanes<W>::d x,
-                                                                 typename Lanes<W>::d *s,
-                                                                 typename Lanes<W>::d *c) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::l L;
+__attribute__((always_inline)) inline void sincos_near_far_lanes(typename Lanes<W>::Doubles x,
+                                                                 typename Lanes<W>::Doubles *s,
+                                                                 typename Lanes<W>::Doubles *c) {
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Int64s L;
   D r_near, r_far;
   L near_quadrant, far_quadrant;
   reduce_near_lanes<W>(x, &r_near, &near_quadrant);
@@ -188,4 +188,4 @@ __attribute__((always_inline)) inline void sincos_near_far_lanes(typename Lanes<
 }  // namespace
 }  // namespace trueanomaly_detail
 
-#endif  // TRUEANOMALY_LANES_SINCOS_H
+#endif  // TRUEANOMALY_KERNELS_SINCOS_H

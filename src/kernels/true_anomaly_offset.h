@@ -17,8 +17,8 @@
 //                                   and still no quadrant logic
 // Each within its bound of the exact nu of E (derivations below); used, like
 // atan2_lanes, only under finish_lanes's rounding test.
-#ifndef TRUEANOMALY_LANES_TRUE_ANOMALY_OFFSET_H
-#define TRUEANOMALY_LANES_TRUE_ANOMALY_OFFSET_H
+#ifndef TRUEANOMALY_KERNELS_TRUE_ANOMALY_OFFSET_H
+#define TRUEANOMALY_KERNELS_TRUE_ANOMALY_OFFSET_H
 
 #include "atan2.h"
 #include "error_budget.h"
@@ -98,9 +98,9 @@ static_assert(2.0 * (kNarrowTError + kAtanOffsetPolyError + 0x1p-53) + kOffsetTu
 // |E| <= 2^23: within 2^-50.9 of it, and within [-2*pi, 2*pi] but where E is
 // within a few ulp of a cut (2*j+1)*2*pi (derivation below).
 template <int W>
-__attribute__((always_inline)) inline typename Lanes<W>::d offset_turns_lanes(
-    typename Lanes<W>::d E) {
-  typedef typename Lanes<W>::d D;
+__attribute__((always_inline)) inline typename Lanes<W>::Doubles offset_turns_lanes(
+    typename Lanes<W>::Doubles E) {
+  typedef typename Lanes<W>::Doubles D;
   const D m = mul_add(E, splat<D>(kOneOverFourPi), splat<D>(kRoundShifter)) - kRoundShifter;
   return mul_add(m, splat<D>(-kFourPiLo), mul_add(m, splat<D>(-kFourPiHi), E));
 }
@@ -111,13 +111,13 @@ __attribute__((always_inline)) inline typename Lanes<W>::d offset_turns_lanes(
 // turns, s*c = (-1)^q * sin(r)*cos(r), and s*s is sin(r)^2 or, for odd q,
 // cos(r)^2 (a change of sign is exact, and so is a product's).
 template <int W>
-__attribute__((always_inline)) inline void half_angle_products(typename Lanes<W>::d h,
-                                                               typename Lanes<W>::d *sc,
-                                                               typename Lanes<W>::d *ss) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::u U;
+__attribute__((always_inline)) inline void half_angle_products(typename Lanes<W>::Doubles h,
+                                                               typename Lanes<W>::Doubles *sc,
+                                                               typename Lanes<W>::Doubles *ss) {
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::UInt64s U;
   D r, sin_r, cos_r;
-  typename Lanes<W>::l quadrant;
+  typename Lanes<W>::Int64s quadrant;
   reduce_near_lanes<W>(h, &r, &quadrant);
   sincos_polynomials<W>(r, &sin_r, &cos_r);
   const U odd = same_bits<U>(quadrant) << 63;
@@ -149,9 +149,9 @@ __attribute__((always_inline)) inline D lanes_of(D x) {
 // kSinCosError), and k_minus_1 = sqrt(1+e)/sqrt(1-e) - 1 of the eccentricity
 // (|e| <= kOffsetFormMaxE).
 template <int W>
-__attribute__((always_inline)) inline typename Lanes<W>::d true_anomaly_offset_lanes(
-    typename Lanes<W>::d E, typename Lanes<W>::d sc, typename Lanes<W>::d ss, double k_minus_1) {
-  typedef typename Lanes<W>::d D;
+__attribute__((always_inline)) inline typename Lanes<W>::Doubles true_anomaly_offset_lanes(
+    typename Lanes<W>::Doubles E, typename Lanes<W>::Doubles sc, typename Lanes<W>::Doubles ss, double k_minus_1) {
+  typedef typename Lanes<W>::Doubles D;
   const D t = sc * k_minus_1 / mul_add(ss, splat<D>(k_minus_1), splat<D>(1.0));
   return mul_add(splat<D>(2.0), atan_offset(t), offset_turns_lanes<W>(E));
 }
@@ -165,10 +165,10 @@ __attribute__((always_inline)) inline typename Lanes<W>::d true_anomaly_offset_l
 // and with t = n/d that argument is (n - d)/(n + d): still one division,
 // and in both cases |u| <= 0.4143, inside the polynomial's range.
 template <int W, class R>
-__attribute__((always_inline)) inline typename Lanes<W>::d true_anomaly_offset_wide_lanes(
-    typename Lanes<W>::d E, typename Lanes<W>::d sc, typename Lanes<W>::d ss, R scale, R gap) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::l L;
+__attribute__((always_inline)) inline typename Lanes<W>::Doubles true_anomaly_offset_wide_lanes(
+    typename Lanes<W>::Doubles E, typename Lanes<W>::Doubles sc, typename Lanes<W>::Doubles ss, R scale, R gap) {
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Int64s L;
   const D n = sc * lanes_of<D>(gap), d = mul_add(ss, lanes_of<D>(gap), lanes_of<D>(scale));
   const L sign_bit = splat<L>(INT64_MIN);
   const D an = same_bits<D>(same_bits<L>(n) & ~sign_bit);
@@ -228,4 +228,4 @@ static_assert(2.0 * (kOffsetSlopeSinCos * kSinCosError + kAtanOffsetPolyError +
 }  // namespace
 }  // namespace trueanomaly_detail
 
-#endif  // TRUEANOMALY_LANES_TRUE_ANOMALY_OFFSET_H
+#endif  // TRUEANOMALY_KERNELS_TRUE_ANOMALY_OFFSET_H

@@ -30,7 +30,7 @@ struct FarKernel {
 // A short last vector is padded with zeros, whose results are dropped.
 template <int W, class Kernel = NearKernel>
 void sincos_array(const double *x, size_t n, double *sin_x, double *cos_x) {
-  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::Doubles D;
   size_t i = 0;
   for (; i + W <= n; i += W) {
     D v, s, c;
@@ -50,7 +50,7 @@ void sincos_array(const double *x, size_t n, double *sin_x, double *cos_x) {
 
 template <int W>
 void atan2_array(const double *y, const double *x, size_t n, double *angle) {
-  typedef typename Lanes<W>::d D;
+  typedef typename Lanes<W>::Doubles D;
   for (size_t i = 0; i < n; i += W) {
     const size_t m = n - i < W ? n - i : W;
     D vy = splat<D>(0.0), vx = splat<D>(1.0);
@@ -63,8 +63,8 @@ void atan2_array(const double *y, const double *x, size_t n, double *angle) {
 
 template <int W>
 void offset_form_array(const float *E, size_t n, float e, OffsetForm form, double *nu) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::f F;
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Floats F;
   const Orbit orbit = make_orbit(e, 2, 0);
   const LaneOrbit<W> lane_orbit = make_lane_orbit<W>(splat<F>(e), 2, 1.0f);
   for (size_t i = 0; i < n; i += W) {
@@ -84,8 +84,8 @@ void offset_form_array(const float *E, size_t n, float e, OffsetForm form, doubl
 
 template <int W>
 void offset_turns_array(const float *E, size_t n, double *w) {
-  typedef typename Lanes<W>::d D;
-  typedef typename Lanes<W>::f F;
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Floats F;
   for (size_t i = 0; i < n; i += W) {
     const size_t m = n - i < W ? n - i : W;
     F v = splat<F>(0.0f);
@@ -95,42 +95,44 @@ void offset_turns_array(const float *E, size_t n, double *w) {
   }
 }
 
-template <int W, int K>
+// A forced driver's status for the array entry: 0, or -1 at a failure.
+inline int32_t status_of(const Call &call) { return call.first_failure == call.count ? 0 : -1; }
+
+template <int W, int kGroups>
 int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
                         int32_t max_iterations, int32_t tolerance) {
   if (max_iterations <= 1) return -1;
+  Call call = Call::over(in, count, out, max_iterations, tolerance, false);
   // Forced for any e: the offset form where it is proven, the wide one
   // elsewhere.
-  const int32_t done =
-      e >= -kOffsetFormMaxE && e <= kOffsetFormMaxE
-          ? convert_blocks<W, K, StepRule::kOneStep, Conversion::kOffset>(
-                in, count, e, out, max_iterations, tolerance, false)
-          : convert_blocks<W, K, StepRule::kOneStep, Conversion::kOffsetWide>(
-                in, count, e, out, max_iterations, tolerance, false);
-  return array_status(done, count);
+  if (e >= -kOffsetFormMaxE && e <= kOffsetFormMaxE)
+    convert_blocks<W, kGroups, StepRule::kOneStep, Conversion::kOffset>(call, e);
+  else
+    convert_blocks<W, kGroups, StepRule::kOneStep, Conversion::kOffsetWide>(call, e);
+  return status_of(call);
 }
 
 // Forced for any e and tolerance, handing over to the straggler driver as
 // the path does.
-template <int W, int K, int KT>
+template <int W, int kStragglerGroups, int kTwoStepGroups>
 int32_t two_step_driver(const float *in, int32_t count, float e, float *out,
                         int32_t max_iterations, int32_t tolerance) {
   if (max_iterations <= 1) return -1;
-  return array_status(convert_two_step_blocks<W, K, KT>(in, count, e, out, max_iterations,
-                                                        tolerance, false),
-                      count);
+  Call call = Call::over(in, count, out, max_iterations, tolerance, false);
+  convert_two_step_blocks<W, kStragglerGroups, kTwoStepGroups>(call, e);
+  return status_of(call);
 }
 
-template <int W, int K>
+template <int W, int kGroups>
 int32_t straggler_driver(const float *in, int32_t count, float e, float *out,
                          int32_t max_iterations, int32_t tolerance) {
   if (max_iterations <= 1) return -1;
-  return array_status(convert_with_stragglers<W, K>(in, count, OneEccentricity{e}, out,
-                                                     max_iterations, tolerance, false),
-                      count);
+  Call call = Call::over(in, count, out, max_iterations, tolerance, false);
+  convert_with_stragglers<W, kGroups>(call, OneEccentricity{e});
+  return status_of(call);
 }
 
-template <int W, int K>
+template <int W, int kGroups>
 void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations,
                     int32_t tolerance, int32_t *status) {
   static_assert(int32_t{kSolved} == int32_t{kBlockSolved} &&
@@ -138,13 +140,12 @@ void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations
                     int32_t{kUndecided} == int32_t{kBlockUndecided},
                 "kernels.h names the lanes' statuses");
   const Orbit orbit = make_orbit(e, max_iterations, tolerance);
-  BlockResult<W * K> r;
+  BlockResult<W * kGroups> r;
   if (one_step_rule_applies(e, tolerance))
-    solve_lanes<W, K, StepRule::kOneStep, Conversion::kOffset>(mean_anomalies, SameOrbit{orbit},
-                                                               &r);
+    solve_lanes<W, kGroups, StepRule::kOneStep, Conversion::kOffset>(mean_anomalies, orbit, &r);
   else
-    solve_lanes<W, K, StepRule::kUntilStopped, Conversion::kOffsetWide>(mean_anomalies,
-                                                                       SameOrbit{orbit}, &r);
+    solve_lanes<W, kGroups, StepRule::kUntilStopped, Conversion::kOffsetWide>(mean_anomalies,
+                                                                              orbit, &r);
   memcpy(status, r.status, sizeof r.status);
 }
 
@@ -162,21 +163,25 @@ constexpr std::array<Shape, N + M> joined(const std::array<Shape, N> &a,
 // implementation's registers.
 template <const DriverShape &kOwn, int kWiderLanes>
 struct KernelsFor {
-  static constexpr int W = kOwn.lanes, K = kOwn.straggler_groups, KB = kOwn.block_groups,
-                       KL = kOwn.long_call_groups;
-  static constexpr int kLongCallGroups = KL > 0 ? KL : 8;
+  static constexpr int W = kOwn.lanes, kStraggler = kOwn.straggler_groups,
+                       kBlock = kOwn.block_groups, kLongCall = kOwn.long_call_groups;
+  // The long calls' groups, forced on a path that has none too.
+  static constexpr int kLongCallGroups = kLongCall > 0 ? kLongCall : 8;
   static constexpr size_t kWiderShapes = kWiderLanes > 0 ? 1 : 0;
   static constexpr int kFarLanes = kWiderLanes > 0 ? kWiderLanes : W;
   // Each driver it can choose, forced.
   static constexpr std::array<Shape, 6> own_shapes = {{
-      {W, K, KB, KL, Driver::chosen, &convert_array_lanes<W, K, KB, KL>},
+      {W, kStraggler, kBlock, kLongCall, Driver::chosen,
+       &convert_array_lanes<W, kStraggler, kBlock, kLongCall>},
       {W, 1, 1, 1, Driver::chosen, &convert_array_lanes<W, 1, 1, 1>},
-      {W, K, KB, KL, Driver::one_step, &one_step_driver<W, KB>},
+      {W, kStraggler, kBlock, kLongCall, Driver::one_step, &one_step_driver<W, kBlock>},
       // The block drivers as calls of 512 elements or more run them, at
       // any length; on every path, whether or not it chooses them.
-      {W, K, kLongCallGroups, KL, Driver::one_step, &one_step_driver<W, kLongCallGroups>},
-      {W, K, KB, KL, Driver::stragglers, &straggler_driver<W, K>},
-      {W, K, KB, kLongCallGroups, Driver::two_step, &two_step_driver<W, K, kLongCallGroups>},
+      {W, kStraggler, kLongCallGroups, kLongCall, Driver::one_step,
+       &one_step_driver<W, kLongCallGroups>},
+      {W, kStraggler, kBlock, kLongCall, Driver::stragglers, &straggler_driver<W, kStraggler>},
+      {W, kStraggler, kBlock, kLongCallGroups, Driver::two_step,
+       &two_step_driver<W, kStraggler, kLongCallGroups>},
   }};
   static constexpr std::array<Shape, kWiderShapes> wider_shapes = [] {
     std::array<Shape, kWiderShapes> out{};
@@ -198,8 +203,8 @@ struct KernelsFor {
             &offset_turns_array<W>,
             all.data(),
             all.size(),
-            static_cast<size_t>(W * K),
-            &block_statuses<W, K>};
+            static_cast<size_t>(W * kStraggler),
+            &block_statuses<W, kStraggler>};
   }
 };
 
