@@ -39,33 +39,27 @@ if(TRUEANOMALY_BUILD_TESTS)
   target_link_libraries(trueanomaly_cpp_tests PRIVATE trueanomaly GTest::gtest_main)
   target_include_directories(trueanomaly_cpp_tests PRIVATE "${PROJECT_SOURCE_DIR}/tests")
   trueanomaly_warnings(trueanomaly_cpp_tests -Wshadow -Wpedantic)
-  gtest_discover_tests(trueanomaly_cpp_tests TEST_PREFIX cpp. DISCOVERY_TIMEOUT 60
-                       PROPERTIES LABELS bindings)
+  trueanomaly_gtests(trueanomaly_cpp_tests PREFIX cpp. GROUPS "*" bindings)
   # What the compiler says to a user who drops a status, or who is on C++14.
   set(_compile_check "${CMAKE_CXX_COMPILER}" -fsyntax-only -Wall -Werror
       -I "${CMAKE_CURRENT_SOURCE_DIR}/include")
-  add_test(NAME cpp.ignored_status_is_an_error
-           COMMAND ${_compile_check} -std=c++17 "${CMAKE_CURRENT_SOURCE_DIR}/tests/cpp/compile/ignored_status.cpp")
-  add_test(NAME cpp.cxx14_gets_one_clear_error
-           COMMAND ${_compile_check} -std=c++14 "${CMAKE_CURRENT_SOURCE_DIR}/tests/cpp/compile/cxx14.cpp")
-  set_tests_properties(cpp.ignored_status_is_an_error PROPERTIES LABELS bindings
-    PASS_REGULAR_EXPRESSION "nodiscard|ignoring return value|unused-result")
-  set_tests_properties(cpp.cxx14_gets_one_clear_error PROPERTIES LABELS bindings
-    PASS_REGULAR_EXPRESSION "needs C\\+\\+17" FAIL_REGULAR_EXPRESSION "is not a member")
+  trueanomaly_test(cpp.ignored_status_is_an_error LABELS bindings
+    COMMAND ${_compile_check} -std=c++17 "${CMAKE_CURRENT_SOURCE_DIR}/tests/cpp/compile/ignored_status.cpp"
+    PROPERTIES PASS_REGULAR_EXPRESSION "nodiscard|ignoring return value|unused-result")
+  trueanomaly_test(cpp.cxx14_gets_one_clear_error LABELS bindings
+    COMMAND ${_compile_check} -std=c++14 "${CMAKE_CURRENT_SOURCE_DIR}/tests/cpp/compile/cxx14.cpp"
+    PROPERTIES PASS_REGULAR_EXPRESSION "needs C\\+\\+17" FAIL_REGULAR_EXPRESSION "is not a member")
 
   if(TARGET trueanomaly_fortran)
     add_executable(trueanomaly_fortran_test tests/fortran/test_fortran_binding.f90)
     target_link_libraries(trueanomaly_fortran_test PRIVATE trueanomaly_fortran)
-    add_test(NAME fortran.binding COMMAND trueanomaly_fortran_test)
-    set_tests_properties(fortran.binding PROPERTIES LABELS bindings)
+    trueanomaly_test(fortran.binding LABELS bindings COMMAND trueanomaly_fortran_test)
   endif()
 
   if(TRUEANOMALY_BUILD_EXAMPLES)
-    add_test(NAME example.cpp COMMAND orbit_cpp)
-    set_tests_properties(example.cpp PROPERTIES LABELS examples)
+    trueanomaly_test(example.cpp LABELS examples COMMAND orbit_cpp)
     if(TARGET orbit_fortran)
-      add_test(NAME example.fortran COMMAND orbit_fortran)
-      set_tests_properties(example.fortran PROPERTIES LABELS examples)
+      trueanomaly_test(example.fortran LABELS examples COMMAND orbit_fortran)
     endif()
   endif()
 
@@ -78,19 +72,18 @@ if(TRUEANOMALY_BUILD_TESTS)
       "PYTHONPATH=${TRUEANOMALY_PYTHON_DIR}"
       "TRUEANOMALY_REFERENCE=$<TARGET_FILE:trueanomaly>"
       "PYTHONDONTWRITEBYTECODE=1")
-    add_test(NAME python.binding
-             COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/python/test_trueanomaly.py")
-    add_test(NAME python.binding_through_the_library
-             COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/python/test_trueanomaly.py")
-    add_test(NAME python.dask_catalogue
-             COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/examples/python/dask_catalogue.py"
-                     200000 --chunk 25000)
-    set_tests_properties(python.binding python.dask_catalogue PROPERTIES
-      ENVIRONMENT "${_python_env}" SKIP_RETURN_CODE 77 LABELS bindings)
-    set_tests_properties(python.binding_through_the_library PROPERTIES
-      ENVIRONMENT "${_python_env};TRUEANOMALY_LIBRARY=$<TARGET_FILE:trueanomaly>"
-      SKIP_RETURN_CODE 77 LABELS bindings)
-    set_tests_properties(python.dask_catalogue PROPERTIES TIMEOUT 60)
+    set(_python_test "${CMAKE_CURRENT_SOURCE_DIR}/tests/python/test_trueanomaly.py")
+    trueanomaly_test(python.binding LABELS bindings
+      COMMAND "${Python3_EXECUTABLE}" "${_python_test}"
+      PROPERTIES ENVIRONMENT "${_python_env}" SKIP_RETURN_CODE 77)
+    trueanomaly_test(python.binding_through_the_library LABELS bindings
+      COMMAND "${Python3_EXECUTABLE}" "${_python_test}"
+      PROPERTIES ENVIRONMENT "${_python_env};TRUEANOMALY_LIBRARY=$<TARGET_FILE:trueanomaly>"
+                 SKIP_RETURN_CODE 77)
+    trueanomaly_test(python.dask_catalogue LABELS bindings TIMEOUT 60
+      COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/examples/python/dask_catalogue.py"
+              200000 --chunk 25000
+      PROPERTIES ENVIRONMENT "${_python_env}" SKIP_RETURN_CODE 77)
   elseif(TRUEANOMALY_SANITIZE)
     message(STATUS "Sanitizer build: the Python and Dask tests are not registered")
   elseif(CMAKE_CROSSCOMPILING)
