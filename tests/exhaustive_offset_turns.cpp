@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The whole turns the block driver's conversion removes from E
-// (offset_turns_lanes, lanes/true_anomaly_offset.h), at every float it can
+// (offset_turns_lanes, kernels/true_anomaly_offset.h), at every float it can
 // be given beyond one turn: every float E with 2*pi < |E| <= 2^23, both
 // signs (3.4e8 inputs), on every vector path this CPU runs. Below 2*pi the
 // turn count is 0 and the result is E itself.

@@ -2,9 +2,10 @@
 // Per instruction set (see kernels/lanes.h).
 //
 // The conversions a vector implementation offers (implementation.h), and
-// which driver runs each: the block driver (kepler.h) where one Newton step is the rule, or
-// (in long calls) two, the straggler driver (stragglers.h) where the number
-// of steps varies. Which one runs changes only the speed, never a result.
+// which driver runs each: the block driver (block_driver.h) where one Newton
+// step is the rule, or (in long calls) two, the straggler driver
+// (straggler_driver.h) where the number of steps varies. Which one runs
+// changes only the speed, never a result.
 #ifndef TRUEANOMALY_DRIVERS_CHOOSE_DRIVER_H
 #define TRUEANOMALY_DRIVERS_CHOOSE_DRIVER_H
 
@@ -37,9 +38,9 @@ inline bool one_step_rule_applies(float e, int32_t tolerance) {
 // for every lane, the stopped lanes idling in the second, beat the
 // straggler driver, whose queue and window cost about as much as the
 // second steps' arithmetic (docs/performance.md); below 0.8 too few
-// elements take the second step. A block that holds an
-// element needing a third (|M| in the millions, say) hands the rest of the
-// call to the straggler driver. Both convert by the wide offset form.
+// elements take the second step. A block that holds an element needing a
+// third (|M| in the millions, say) hands the rest of the call to the
+// straggler driver. Both convert by the wide offset form.
 constexpr float kTwoStepMinE = 0.8f, kTwoStepMaxE = 0.9f;
 inline bool two_step_rule_applies(float e, int32_t tolerance) {
   const float magnitude = e < 0.0f ? -e : e;
