@@ -219,21 +219,18 @@ TRUEANOMALY_LANES_INLINE void first_step(const Call &call, const Source &source,
   }
 }
 
-// A batch of stragglers taken from the queue, in lanes.
-template <int W, int kGroups, class Source>
-struct Batch {
-  LaneState<W> st[kGroups];
-  typename Lanes<W>::Int32s index[kGroups], was_running[kGroups];
-  typename Lanes<W>::Floats e[kGroups];  // per element: as given; else 0
-  GroupOrbit<W, Source> orbit[kGroups];
-};
-
 // The oldest min(kBlock, queued) stragglers into lanes: kBlock entries of
 // the queue, or a copy where the batch is short (padding lanes do not run,
 // and read nothing the queue left unwritten).
+// A batch's lanes are separate arrays, not one struct: each stays small
+// enough for the compiler to keep in registers.
 template <int W, int kGroups, class Source>
 TRUEANOMALY_LANES_INLINE void take_batch(StragglerState<Source::kPerElement> &s,
-                                         Batch<W, kGroups, Source> *b) {
+                                         LaneState<W> (&st)[kGroups],
+                                         typename Lanes<W>::Int32s (&index)[kGroups],
+                                         typename Lanes<W>::Int32s (&was_running)[kGroups],
+                                         typename Lanes<W>::Floats (&e)[kGroups],
+                                         GroupOrbit<W, Source> (&orbit)[kGroups]) {
   typedef typename Lanes<W>::Doubles D;
   typedef typename Lanes<W>::Floats F;
   typedef typename Lanes<W>::Int32s I;
@@ -245,39 +242,38 @@ TRUEANOMALY_LANES_INLINE void take_batch(StragglerState<Source::kPerElement> &s,
     int32_t index[kBlock], steps[kBlock];
     float mean[kBlock], estimate[kBlock], e[kBlock];
   } copy;
-  const int32_t *index = q.index + q.head, *steps = q.steps + q.head;
+  const int32_t *indices = q.index + q.head, *steps = q.steps + q.head;
   const float *mean = q.mean + q.head, *estimate = q.estimate + q.head;
   const float *ecc = Source::kPerElement ? q.eccentricity + q.head : nullptr;
   if (n < kBlock) {
     memset(&copy, 0, sizeof copy);
     const size_t bytes = static_cast<size_t>(n) * sizeof(int32_t);
-    memcpy(copy.index, index, bytes);
+    memcpy(copy.index, indices, bytes);
     memcpy(copy.steps, steps, bytes);
     memcpy(copy.mean, mean, bytes);
     memcpy(copy.estimate, estimate, bytes);
     if constexpr (Source::kPerElement) memcpy(copy.e, ecc, bytes);
-    index = copy.index, steps = copy.steps, mean = copy.mean, estimate = copy.estimate;
+    indices = copy.index, steps = copy.steps, mean = copy.mean, estimate = copy.estimate;
     ecc = copy.e;
   }
   q.head += n;
   const I lanes = lane_numbers<I>();
 #pragma GCC unroll 8
   for (int j = 0; j < kGroups; ++j) {
-    LaneState<W> &st = b->st[j];
-    st.mean = lanes_at<F>(mean + j * W);
-    st.mean_d = widen<D>(st.mean);
-    st.estimate = st.previous = lanes_at<F>(estimate + j * W);
-    st.steps = lanes_at<I>(steps + j * W);
-    st.status = splat<I>(int32_t{kRunning});
-    st.running = lanes < n - j * W;
-    b->was_running[j] = st.running;
-    b->index[j] = lanes_at<I>(index + j * W);
-    b->e[j] = splat<F>(0.0f);
+    st[j].mean = lanes_at<F>(mean + j * W);
+    st[j].mean_d = widen<D>(st[j].mean);
+    st[j].estimate = st[j].previous = lanes_at<F>(estimate + j * W);
+    st[j].steps = lanes_at<I>(steps + j * W);
+    st[j].status = splat<I>(int32_t{kRunning});
+    st[j].running = lanes < n - j * W;
+    was_running[j] = st[j].running;
+    index[j] = lanes_at<I>(indices + j * W);
+    e[j] = splat<F>(0.0f);
     if constexpr (Source::kPerElement) {
-      b->e[j] = lanes_at<F>(ecc + j * W);
-      b->orbit[j] = lane_orbit_of<W>(b->e[j], s.shared);
+      e[j] = lanes_at<F>(ecc + j * W);
+      orbit[j] = lane_orbit_of<W>(e[j], s.shared);
     } else {
-      b->orbit[j] = s.shared;
+      orbit[j] = s.shared;
     }
   }
 }
@@ -288,31 +284,33 @@ TRUEANOMALY_LANES_INLINE void take_batch(StragglerState<Source::kPerElement> &s,
 template <int W, int kGroups, class Source, bool kToTheEnd = false>
 TRUEANOMALY_LANES_INLINE void straggler_step(StragglerState<Source::kPerElement> &s) {
   typedef typename Lanes<W>::Int32s I;
-  Batch<W, kGroups, Source> b;
-  take_batch<W, kGroups, Source>(s, &b);
+  LaneState<W> st[kGroups];
+  I index[kGroups], was_running[kGroups];
+  typename Lanes<W>::Floats e[kGroups];  // per element: as given; else 0
+  GroupOrbit<W, Source> orbit[kGroups];
+  take_batch<W, kGroups, Source>(s, st, index, was_running, e, orbit);
   bool running;
   do {
     I far = splat<I>(int32_t{0});
 #pragma GCC unroll 8
     for (int j = 0; j < kGroups; ++j)
-      far |= b.st[j].running & (abs_lanes(b.st[j].estimate) > static_cast<float>(kReduceMax));
+      far |= st[j].running & (abs_lanes(st[j].estimate) > static_cast<float>(kReduceMax));
     // One branch for the batch: each variant's groups run side by side.
     if (__builtin_expect(lane_bits(far) != 0, 0)) {
 #pragma GCC unroll 8
-      for (int j = 0; j < kGroups; ++j)
-        iterate_lanes<W, Reduction::kNearAndFar>(&b.st[j], b.orbit[j]);
+      for (int j = 0; j < kGroups; ++j) iterate_lanes<W, Reduction::kNearAndFar>(&st[j], orbit[j]);
     } else {
 #pragma GCC unroll 8
-      for (int j = 0; j < kGroups; ++j) iterate_lanes<W>(&b.st[j], b.orbit[j]);
+      for (int j = 0; j < kGroups; ++j) iterate_lanes<W>(&st[j], orbit[j]);
     }
     running = false;
 #pragma GCC unroll 8
-    for (int j = 0; j < kGroups; ++j) running |= any_lane(b.st[j].running);
+    for (int j = 0; j < kGroups; ++j) running |= any_lane(st[j].running);
   } while (kToTheEnd && running);
 #pragma GCC unroll 8
   for (int j = 0; j < kGroups; ++j) {
-    window_store<W>(b.st[j], b.index[j], b.was_running[j], s.window);
-    queue_running<W>(b.st[j], b.index[j], b.e[j], &s.q);
+    window_store<W>(st[j], index[j], was_running[j], s.window);
+    queue_running<W>(st[j], index[j], e[j], &s.q);
   }
 }
 
@@ -321,7 +319,8 @@ TRUEANOMALY_LANES_INLINE void straggler_step(StragglerState<Source::kPerElement>
 // array, the end of a long one), each step costs one group's chain, not a
 // block's.
 template <int W, int kGroups, class Source>
-inline void step_last_stragglers(int32_t count, StragglerState<Source::kPerElement> &s) {
+TRUEANOMALY_LANES_INLINE void step_last_stragglers(int32_t count,
+                                                   StragglerState<Source::kPerElement> &s) {
   const int32_t queued = s.q.count();
   if (queued <= W && s.next == count)
     straggler_step<W, 1, Source, true>(s);
@@ -364,10 +363,12 @@ TRUEANOMALY_LANES_INLINE void read_outcomes(const float *outcome, typename Lanes
 
 // Converts and stores the n (1..kBlock) elements s.stored .. s.stored + n - 1,
 // all of which have stopped, from their window slots. True when the call
-// must stop there (see store_solved_block).
+// must stop there (see store_solved_block). Out of line: the stepping
+// loop's code stays compact (docs/performance.md).
 template <int W, int kGroups, class Source>
-inline bool finish_block(Call &call, const Source &source,
-                         const StragglerState<Source::kPerElement> &s, int32_t n) {
+__attribute__((noinline)) bool finish_block(Call &call, const Source &source,
+                                            const StragglerState<Source::kPerElement> &s,
+                                            int32_t n) {
   typedef typename Lanes<W>::Floats F;
   typedef typename Lanes<W>::Int32s I;
   constexpr int32_t kBlock = W * kGroups;
