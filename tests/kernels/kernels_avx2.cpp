@@ -6,7 +6,7 @@
 #include "path_avx512.h"
 
 namespace lane_kernels {
-extern const Kernels kernels_avx2 =
+extern constexpr Kernels kernels_avx2 =
     KernelsFor<trueanomaly_detail::kAvx2Shape, trueanomaly_detail::kAvx512Shape.lanes>::table(
-        &trueanomaly_detail::kAvx2);
+        &trueanomaly_detail::kAvx2, "avx2");
 }  // namespace lane_kernels

@@ -5,6 +5,6 @@
 #include "path_avx512.h"
 
 namespace lane_kernels {
-extern const Kernels kernels_avx512 =
-    KernelsFor<trueanomaly_detail::kAvx512Shape, 0>::table(&trueanomaly_detail::kAvx512);
+extern constexpr Kernels kernels_avx512 =
+    KernelsFor<trueanomaly_detail::kAvx512Shape, 0>::table(&trueanomaly_detail::kAvx512, "avx512");
 }  // namespace lane_kernels

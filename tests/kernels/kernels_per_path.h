@@ -191,9 +191,12 @@ struct KernelsFor {
   }();
   static constexpr auto all = joined(own_shapes, wider_shapes);
 
-  static Kernels table(const Implementation *implementation) {
+  // A constant: the table is static data, with no initialising code, which
+  // would be compiled for this instruction set and run at startup on any
+  // CPU.
+  static constexpr Kernels table(const Implementation *implementation, const char *name) {
     return {implementation,
-            implementation->name,
+            name,
             W,
             &sincos_array<W>,
             &sincos_array<W, FarKernel>,
