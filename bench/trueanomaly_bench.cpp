@@ -10,6 +10,8 @@
 //   libm_loop      the plain libm solve (libm_loop.cpp), the reference
 //   array_entry    trueanomaly_array, from the built shared object
 //   scalar_entry   trueanomaly in a loop, from the built shared object
+//   *_ftz_daz      the same with flush-to-zero and denormals-are-zero set,
+//                  as in a host built with -Ofast (x86-64)
 //   path_<name>    each array path this CPU can run, forced
 // Before a case is timed its outputs are compared bit for bit with the libm
 // loop's; a difference skips the case with an error and the program exits 1.
@@ -20,6 +22,9 @@
 // internal copies here, and we want to time what callers run.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -68,11 +73,26 @@ ArrayEntry g_array_entry = nullptr;
 
 enum class Kind { libm_loop, array_entry, scalar_entry, path };
 
+// MXCSR's flush-to-zero and denormals-are-zero set for a scope, as the
+// startup code of a host built with -Ofast sets them (x86-64 only).
+struct FlushToZero {
+#if defined(__x86_64__)
+  const unsigned saved = _mm_getcsr();
+  explicit FlushToZero(bool on) {
+    if (on) _mm_setcsr(saved | 0x8040u);
+  }
+  ~FlushToZero() { _mm_setcsr(saved); }
+#else
+  explicit FlushToZero(bool) {}
+#endif
+};
+
 struct Variant {
   std::string name;    // benchmark name prefix
   std::string column;  // heading in the table
   Kind kind;
   Path path;           // for Kind::path
+  bool flush_to_zero = false;
 };
 
 // The entries, the libm loop, and every implementation (src/implementation.h).
@@ -81,6 +101,10 @@ const std::vector<Variant> kVariants = [] {
       {"libm_loop", "libm loop", Kind::libm_loop, nullptr},
       {"array_entry", "array entry", Kind::array_entry, nullptr},
       {"scalar_entry", "scalar entry", Kind::scalar_entry, nullptr},
+#if defined(__x86_64__)
+      {"array_entry_ftz_daz", "array entry, FTZ/DAZ", Kind::array_entry, nullptr, true},
+      {"scalar_entry_ftz_daz", "scalar entry, FTZ/DAZ", Kind::scalar_entry, nullptr, true},
+#endif
   };
   for (Path path : trueanomaly_detail::kImplementations)
     v.push_back({std::string("path_") + path->name, std::string(path->label) + " path", Kind::path,
@@ -100,6 +124,7 @@ bool g_failed = false;
 
 // Returns the status as the array entry would (the scalar entry cannot say).
 int32_t convert(const Variant &v, const float *in, int32_t count, float e, float *out) {
+  const FlushToZero modes(v.flush_to_zero);
   switch (v.kind) {
     case Kind::libm_loop:
       return bench::libm_loop(in, count, e, out, kLimit, kTolerance);

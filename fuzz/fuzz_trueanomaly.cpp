@@ -28,11 +28,19 @@
 //      turns, and failures at any block position
 //   3  as 2, with the mean anomaly at `position` taken from e2's bits
 // The per-element conversion takes e and e2 in runs of 64 and alternating
-// element by element in between.
+// element by element in between. On x86-64 the limit's bytes also choose
+// the floating-point modes of the whole input ((raw limit / 211) mod 4:
+// default, flush-to-zero, denormals-are-zero, both), under which the
+// library must give what the plain solve gives under the same modes.
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "float_bits.h"
@@ -133,6 +141,20 @@ void check_per_element(Path path, const std::vector<float>& in, const std::vecto
 
 }  // namespace
 
+// The input's floating-point modes for its scope.
+struct FuzzedModes {
+#if defined(__x86_64__)
+  const unsigned saved = _mm_getcsr();
+  explicit FuzzedModes(uint32_t choice) {
+    static constexpr unsigned kModes[] = {0u, 0x8000u, 0x0040u, 0x8040u};  // FTZ, DAZ
+    _mm_setcsr(saved | kModes[choice % std::size(kModes)]);
+  }
+  ~FuzzedModes() { _mm_setcsr(saved); }
+#else
+  explicit FuzzedModes(uint32_t) {}
+#endif
+};
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   constexpr size_t kHeader = 21;
   if (size < kHeader + 4) return 0;
@@ -148,6 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(&e2_bits, data + 17, 4);
   const float e = float_from_bits(e_bits), e2 = float_from_bits(e2_bits);
   const int32_t limit = static_cast<int32_t>(raw_limit % 211) - 5;
+  const FuzzedModes modes(raw_limit / 211);
   size_t k = (size - kHeader) / 4;
   if (k > 256) k = 256;
   std::vector<float> pattern(k);

@@ -165,8 +165,8 @@ float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterati
   // One branch for the three tests (& rather than &&), almost never taken.
   const uint32_t abs_mean = same_bits<uint32_t>(mean_anomaly) & kAbsMask;
   const uint32_t abs_eccentricity = same_bits<uint32_t>(eccentricity) & kAbsMask;
-  const bool default_fp = default_fp_environment();
-  if (!((abs_mean <= kFiniteMaxBits) & (abs_eccentricity <= kEccentricityMaxBits) & default_fp))
+  const bool vector_fp = vector_fp_environment();
+  if (!((abs_mean <= kFiniteMaxBits) & (abs_eccentricity <= kEccentricityMaxBits) & vector_fp))
     return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
 
   const double e = eccentricity;

@@ -141,12 +141,12 @@ inline void convert_per_element_lanes(Call &call, const float *eccentricities) {
 inline bool eccentricity_in_vector_domain(float e) { return e >= -kVectorMaxE && e <= kVectorMaxE; }
 
 // A vector implementation's array conversion (ConvertFn): the drivers of
-// shape kShape inside the vector domain and under the default MXCSR, the
-// plain solve outside.
+// shape kShape inside the vector domain and under the floating-point modes
+// they run in (fp_environment.h), the plain solve outside.
 template <const DriverShape &kShape>
 int32_t convert_array_on(const float *in, int32_t count, float e, float *out,
                          int32_t max_iterations, int32_t tolerance) {
-  if (eccentricity_in_vector_domain(e) && default_fp_environment())
+  if (eccentricity_in_vector_domain(e) && vector_fp_environment())
     return convert_array_lanes<kShape.lanes, kShape.straggler_groups, kShape.block_groups,
                                kShape.long_call_groups>(in, count, e, out, max_iterations,
                                                         tolerance);
@@ -161,12 +161,13 @@ constexpr int32_t kMinOrbitRun = 64;
 // one eccentricity through the one-orbit drivers; one per element in
 // stretches, long runs of one value through the one-orbit drivers and the
 // rest through the straggler driver with an eccentricity per lane; the
-// plain solve under another MXCSR and, per run, outside the vector domain.
+// plain solve under other floating-point modes and, per run, outside the
+// vector domain.
 template <const DriverShape &kShape>
 int32_t convert_elements_on(const float *in, const float *ecc, int32_t e_step, int32_t count,
                             float *out, int32_t max_iterations, int32_t tolerance,
                             bool keep_going) {
-  if (!default_fp_environment()) {
+  if (!vector_fp_environment()) {
     if (e_step == 0)
       return convert_one_orbit_plain(in, count, cap_eccentricity(ecc[0]), out, max_iterations,
                                      tolerance, keep_going);
