@@ -427,6 +427,7 @@ TEST(LaneShapes, EveryDriverAPathCanChooseIsForcedOnIt) {
     };
     SCOPED_TRACE(k.name);
     EXPECT_TRUE(forced(Driver::one_step, info.lanes, info.block_groups));
+    EXPECT_TRUE(forced(Driver::until_stopped, info.lanes, info.block_groups));
     EXPECT_TRUE(forced(Driver::stragglers, info.lanes, info.straggler_groups));
     if (info.long_call_groups > 0) {
       EXPECT_TRUE(forced(Driver::one_step, info.lanes, info.long_call_groups));

@@ -76,16 +76,25 @@ inline void convert_two_step_blocks(Call &call, float e) {
   call.absorb(rest, unsolved);
 }
 
-// One step is the rule: the block driver, with as many groups as the call
-// fills. A short array that fills half a block at most runs half the
-// groups; one that fills all but the last group at most runs one group
-// fewer; long calls run kLongCallGroups.
-template <int W, int kBlockGroups, int kLongCallGroups>
-inline void convert_one_step_blocks(Call &call, float e) {
+// Short calls at higher eccentricities: at most kShortCallMaxCount
+// elements, |e| <= kShortCallMaxE, where one step is not the rule. There a
+// few blocks stepped until every lane stops cost less than the straggler
+// driver's window and queue (docs/performance.md); nearer 0.99 one slow
+// element holds its whole block too long, and the straggler driver wins.
+constexpr int32_t kShortCallMaxCount = 64;
+constexpr float kShortCallMaxE = 0.97f;
+inline bool short_call_rule_applies(float e, int32_t count) {
+  return count <= kShortCallMaxCount && e >= -kShortCallMaxE && e <= kShortCallMaxE;
+}
+
+// The block driver with as many groups as the call fills: a short array
+// that fills half a block at most runs half the groups; one that fills all
+// but the last group at most runs one group fewer; long calls run
+// kLongCallGroups (0: none).
+template <int W, int kBlockGroups, int kLongCallGroups, StepRule kRule, Conversion kConversion>
+inline void convert_fitted_blocks(Call &call, float e) {
   constexpr int kHalf = kBlockGroups >= 2 ? kBlockGroups / 2 : 1;
   constexpr int kAllButOne = kBlockGroups >= 2 ? kBlockGroups - 1 : 1;
-  constexpr StepRule kRule = StepRule::kOneStep;
-  constexpr Conversion kConversion = Conversion::kOffset;
   if (call.count <= W * kHalf) {
     convert_blocks<W, kHalf, kRule, kConversion>(call, e);
     return;
@@ -104,15 +113,20 @@ inline void convert_one_step_blocks(Call &call, float e) {
 }
 
 // One eccentricity e (capped, within the vector domain): the block driver
-// where one step is the rule, the two-step blocks where two are (long
-// calls), the straggler driver elsewhere. Groups per block as the
-// implementation's DriverShape says (kLongCallGroups 0: long calls as
-// shorter ones, and no two-step blocks).
+// where one step is the rule, and (stepping until every lane stops) in
+// short calls at higher eccentricities; the two-step blocks where two steps
+// are the rule (long calls); the straggler driver elsewhere. Groups per
+// block as the implementation's DriverShape says (kLongCallGroups 0: long
+// calls as shorter ones, and no two-step blocks).
 template <int W, int kStragglerGroups, int kBlockGroups, int kLongCallGroups>
 inline void convert_one_orbit_lanes(Call &call, float e) {
   if (call.max_iterations <= 1) return fail_every_element(call);
   if (one_step_rule_applies(e, call.tolerance))
-    return convert_one_step_blocks<W, kBlockGroups, kLongCallGroups>(call, e);
+    return convert_fitted_blocks<W, kBlockGroups, kLongCallGroups, StepRule::kOneStep,
+                                 Conversion::kOffset>(call, e);
+  if (short_call_rule_applies(e, call.count))
+    return convert_fitted_blocks<W, kBlockGroups, 0, StepRule::kUntilStopped,
+                                 Conversion::kOffsetWide>(call, e);
   if constexpr (kLongCallGroups > 0) {
     if (call.count >= kLongCallMinCount && two_step_rule_applies(e, call.tolerance))
       return convert_two_step_blocks<W, kStragglerGroups, kLongCallGroups>(call, e);

@@ -16,6 +16,7 @@ std::string shape_name(const Shape &s) {
   };
   switch (s.driver) {
     case Driver::one_step: return shape(s.block_groups) + "_one_step";
+    case Driver::until_stopped: return shape(s.block_groups) + "_until_stopped";
     case Driver::two_step: return shape(s.long_call_groups) + "_two_step";
     case Driver::stragglers: return shape(s.groups) + "_stragglers";
     case Driver::chosen: break;

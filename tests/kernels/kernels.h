@@ -26,7 +26,7 @@ using trueanomaly_detail::Implementation;
 
 // Which driver a shape runs: the one the array path would choose for the
 // call, or one of them forced, whatever e and the tolerance.
-enum class Driver { chosen, one_step, two_step, stragglers };
+enum class Driver { chosen, one_step, until_stopped, two_step, stragglers };
 
 // One instantiation of the array conversion: W lanes, K groups a block in
 // the straggler driver, KB in the block driver, KL in both block drivers
@@ -39,7 +39,7 @@ struct Shape {
 };
 
 // "4x4" (both drivers 4 groups), "4x5_4x4" (the block driver 5, the
-// straggler driver 4), "4x5_one_step", "4x8_one_step", "4x8_two_step",
+// straggler driver 4), "4x5_one_step", "4x8_one_step", "4x5_until_stopped", "4x8_two_step",
 // "4x4_stragglers".
 std::string shape_name(const Shape &s);
 

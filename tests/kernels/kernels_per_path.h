@@ -112,6 +112,17 @@ int32_t one_step_driver(const float *in, int32_t count, float e, float *out,
   return status_of(call);
 }
 
+// The short calls' blocks, stepped until every lane stops, forced for any e
+// and length.
+template <int W, int kGroups>
+int32_t until_stopped_driver(const float *in, int32_t count, float e, float *out,
+                             int32_t max_iterations, int32_t tolerance) {
+  if (max_iterations <= 1) return -1;
+  Call call = Call::over(in, count, out, max_iterations, tolerance, false);
+  convert_blocks<W, kGroups, StepRule::kUntilStopped, Conversion::kOffsetWide>(call, e);
+  return status_of(call);
+}
+
 // Forced for any e and tolerance, handing over to the straggler driver as
 // the path does.
 template <int W, int kStragglerGroups, int kTwoStepGroups>
@@ -170,7 +181,7 @@ struct KernelsFor {
   static constexpr size_t kWiderShapes = kWiderLanes > 0 ? 1 : 0;
   static constexpr int kFarLanes = kWiderLanes > 0 ? kWiderLanes : W;
   // Each driver it can choose, forced.
-  static constexpr std::array<Shape, 6> own_shapes = {{
+  static constexpr std::array<Shape, 7> own_shapes = {{
       {W, kStraggler, kBlock, kLongCall, Driver::chosen,
        &convert_array_lanes<W, kStraggler, kBlock, kLongCall>},
       {W, 1, 1, 1, Driver::chosen, &convert_array_lanes<W, 1, 1, 1>},
@@ -179,6 +190,8 @@ struct KernelsFor {
       // any length; on every path, whether or not it chooses them.
       {W, kStraggler, kLongCallGroups, kLongCall, Driver::one_step,
        &one_step_driver<W, kLongCallGroups>},
+      {W, kStraggler, kBlock, kLongCall, Driver::until_stopped,
+       &until_stopped_driver<W, kBlock>},
       {W, kStraggler, kBlock, kLongCall, Driver::stragglers, &straggler_driver<W, kStraggler>},
       {W, kStraggler, kBlock, kLongCallGroups, Driver::two_step,
        &two_step_driver<W, kStraggler, kLongCallGroups>},
