@@ -122,6 +122,23 @@ typedef struct {
   int64_t last_check;
 } Job;
 
+/* What both entries set alike: the arrays (NULL e: the one eccentricity at
+ * e_one) and the call's settings. */
+static void job_set(Job *job, const float *m, const float *e, const float *e_one, npy_intp n,
+                    PyArrayObject *out, int wide, int32_t limit, int32_t tol, int keep_going) {
+  job->m = m;
+  job->e = e ? e : e_one;
+  job->e_step = e ? 1 : 0;
+  job->n = n;
+  if (wide)
+    job->out64 = (double *)PyArray_DATA(out);
+  else
+    job->out32 = (float *)PyArray_DATA(out);
+  job->limit = limit;
+  job->tol = tol;
+  job->keep_going = keep_going;
+}
+
 /* run_job's results besides a failure's index. */
 enum { kNoFailure = -1, kStopped = -2, kNoMemory = -3 };
 
@@ -611,17 +628,9 @@ static PyObject *py_convert(PyObject *self, PyObject *args) {
     job.stop = (int *)PyArray_DATA(s);
   }
   if (n == 0) return PyLong_FromLong(-1);
-  job.m = (const float *)PyArray_DATA(m);
-  job.e = (const float *)PyArray_DATA(e);
-  job.e_step = ne == 1 ? 0 : 1;
-  job.n = n;
-  if (out64)
-    job.out64 = (double *)PyArray_DATA(out);
-  else
-    job.out32 = (float *)PyArray_DATA(out);
-  job.limit = limit;
-  job.tol = tol;
-  job.keep_going = keep_going;
+  const float *e_data = (const float *)PyArray_DATA(e);
+  job_set(&job, (const float *)PyArray_DATA(m), ne == 1 ? NULL : e_data, e_data, n, out, out64,
+          limit, tol, keep_going);
   const npy_intp r = run(&job);
   if (r == kNoMemory || (r == kStopped && PyErr_Occurred())) return NULL;
   return PyLong_FromSsize_t(r);
@@ -797,17 +806,8 @@ static PyObject *py_array(PyObject *self, PyObject *const *args, Py_ssize_t narg
     }
   }
   Job job = {0};
-  job.m = (const float *)PyArray_DATA(m32);
-  job.e = e32 ? (const float *)PyArray_DATA(e32) : &e_value;
-  job.e_step = e32 ? 1 : 0;
-  job.n = PyArray_SIZE(m);
-  if (wide)
-    job.out64 = (double *)PyArray_DATA(out);
-  else
-    job.out32 = (float *)PyArray_DATA(out);
-  job.limit = limit;
-  job.tol = tol;
-  job.keep_going = keep_going;
+  job_set(&job, (const float *)PyArray_DATA(m32), e32 ? (const float *)PyArray_DATA(e32) : NULL,
+          &e_value, PyArray_SIZE(m), out, wide, limit, tol, keep_going);
   const npy_intp r = job.n > 0 ? run(&job) : kNoFailure;
   Py_DECREF(m32);
   Py_XDECREF(e32);
