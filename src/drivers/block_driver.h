@@ -8,6 +8,7 @@
 #define TRUEANOMALY_DRIVERS_BLOCK_DRIVER_H
 
 #include <stdint.h>
+#include <string.h>
 
 #include "drivers/ordered_store.h"
 #include "drivers/rounding_tests.h"
@@ -35,7 +36,9 @@ TRUEANOMALY_LANES_INLINE void step_until_stopped(LaneState<W> *st, const Orbit &
 }
 
 // The same, out of line, for blocks that need more than one step where one
-// is the rule (see solve_lanes).
+// is the rule (see solve_lanes). It takes a copy of the block's state: were
+// the block's own state to have its address taken, clang would keep all of
+// it in memory on the common path too (docs/performance.md).
 template <int W, int kGroups>
 __attribute__((noinline)) void step_on(LaneState<W> *st, const Orbit &orbit) {
   step_until_stopped<W, kGroups>(st, orbit);
@@ -73,15 +76,23 @@ TRUEANOMALY_LANES_INLINE bool solve_lanes(const float *mean_anomalies, const Orb
   if constexpr (kRule == StepRule::kUntilStopped) {
     step_until_stopped<W, kGroups>(st, orbit);
   } else if constexpr (kRule == StepRule::kOneStep) {
-    if (step_groups<W, kGroups, StepTest::kOnFAndD>(st, orbit)) step_on<W, kGroups>(st, orbit);
+    if (step_groups<W, kGroups, StepTest::kOnFAndD>(st, orbit)) {
+      LaneState<W> rest[kGroups];
+      memcpy(rest, st, sizeof rest);
+      step_on<W, kGroups>(rest, orbit);
+      memcpy(st, rest, sizeof rest);
+    }
   } else {
     step_groups<W, kGroups, StepTest::kOnFAndD>(st, orbit);
     if (step_groups<W, kGroups>(st, orbit)) {
       // Taking the state's address here, where a block is left (rare),
       // keeps it one array in memory rather than split into registers,
       // which AVX2's 16 registers cannot hold for eight groups either way
-      // and which the compiler then spills worse (docs/performance.md).
+      // and which GCC then spills worse; clang instead keeps such a state
+      // in memory throughout, and is faster without (docs/performance.md).
+#if !defined(__clang__)
       __asm__ volatile("" : : "r"(st) : "memory");
+#endif
       return false;
     }
   }
@@ -100,8 +111,11 @@ TRUEANOMALY_LANES_INLINE bool solve_lanes(const float *mean_anomalies, const Orb
 // With kTwoSteps the call may end early at a block left unsolved: the
 // result is then the index of its first element, for another driver to go
 // on from (nothing from there on has been written); otherwise count.
+// Out of line, so that its frame (a block's state, results and spills,
+// several KiB with eight groups) is not part of its caller's while the
+// straggler driver, which may follow it, runs (trueanomaly.h's stack bound).
 template <int W, int kGroups, StepRule kRule, Conversion kConversion>
-inline int32_t convert_blocks(Call &call, float e) {
+__attribute__((noinline)) int32_t convert_blocks(Call &call, float e) {
   const Orbit orbit = make_orbit(e, call.max_iterations, call.tolerance);
   const OneEccentricity source{e};
   constexpr int32_t kBlock = W * kGroups;

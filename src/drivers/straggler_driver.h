@@ -177,9 +177,13 @@ struct StragglerState {
 };
 
 // The first step of the n (1..kBlock) elements s.next .. s.next + n - 1:
-// outcomes to the window, the lanes still running to the queue.
+// outcomes to the window, the lanes still running to the queue. Out of
+// line, as finish_block: its locals then share the stack below the
+// driver's frame with the other out-of-line steps instead of adding to it
+// (clang does not overlap them), which keeps the driver within the stack
+// trueanomaly.h states.
 template <int W, int kGroups, class Source>
-TRUEANOMALY_LANES_INLINE void first_step(const Call &call, const Source &source,
+__attribute__((noinline)) void first_step(const Call &call, const Source &source,
                                          StragglerState<Source::kPerElement> &s, int32_t n) {
   typedef typename Lanes<W>::Floats F;
   typedef typename Lanes<W>::Int32s I;
@@ -317,9 +321,11 @@ TRUEANOMALY_LANES_INLINE void straggler_step(StragglerState<Source::kPerElement>
 // With no new block to start, the last stragglers step in batches of as
 // few groups as they fill: with only a straggler or two left (a short
 // array, the end of a long one), each step costs one group's chain, not a
-// block's.
+// block's. Out of line: its four batch sizes' locals then take their own
+// frame rather than the driver's (clang does not overlap them), which keeps
+// the driver within the stack trueanomaly.h states.
 template <int W, int kGroups, class Source>
-TRUEANOMALY_LANES_INLINE void step_last_stragglers(int32_t count,
+__attribute__((noinline)) void step_last_stragglers(int32_t count,
                                                    StragglerState<Source::kPerElement> &s) {
   const int32_t queued = s.q.count();
   if (queued <= W && s.next == count)
