@@ -71,7 +71,7 @@ int main(int argc, char **argv) {
   std::mt19937_64 rng(1);
   std::uniform_real_distribution<float> draw(0.0f, 6.2831853f);
   for (float e : {0.5f, 0.99f}) {
-    std::vector<float> in, out(count);
+    std::vector<float> in, out(static_cast<size_t>(count));
     double steps = 0;
     float unused;
     while (static_cast<int>(in.size()) < count) {
