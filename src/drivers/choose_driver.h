@@ -87,12 +87,11 @@ inline bool short_call_rule_applies(float e, int32_t count) {
   return count <= kShortCallMaxCount && e >= -kShortCallMaxE && e <= kShortCallMaxE;
 }
 
-// Whole blocks of kGroups groups, then the elements left over in one block
-// of kLeftOverGroups. Out of line, so that the calls that fill their
-// blocks, the short ones above all, keep the driver's choice inlined.
+// The first `whole` elements in blocks of kGroups groups, then the rest in
+// one block of kLeftOverGroups. Out of line, so that the calls that fill
+// their blocks, the short ones above all, keep the driver's choice inlined.
 template <int W, int kGroups, int kLeftOverGroups, StepRule kRule, Conversion kConversion>
-__attribute__((noinline)) void convert_blocks_then_left_over(Call &call, float e) {
-  const int32_t whole = call.count - call.count % (W * kGroups);
+__attribute__((noinline)) void convert_blocks_then_left_over(Call &call, float e, int32_t whole) {
   Call blocks = call.part(0, whole);
   convert_blocks<W, kGroups, kRule, kConversion>(blocks, e);
   if (call.absorb(blocks, 0)) return;
@@ -126,11 +125,13 @@ inline void convert_fitted_blocks(Call &call, float e) {
       return;
     }
   }
-  if (call.count % (W * kBlockGroups) > W * kHalf || call.count % (W * kBlockGroups) == 0) {
+  const int32_t left_over = call.count % (W * kBlockGroups);
+  if (left_over == 0 || left_over > W * kHalf) {
     convert_blocks<W, kBlockGroups, kRule, kConversion>(call, e);
     return;
   }
-  convert_blocks_then_left_over<W, kBlockGroups, kHalf, kRule, kConversion>(call, e);
+  convert_blocks_then_left_over<W, kBlockGroups, kHalf, kRule, kConversion>(call, e,
+                                                                           call.count - left_over);
 }
 
 // One eccentricity e (capped, within the vector domain): the block driver
