@@ -28,8 +28,8 @@ using namespace trueanomaly_detail;
 
 // The bounds trueanomaly.h and the man pages state for each call (libm's
 // own frames included); and for the Python module's per-element conversion,
-// which states none, what leaves room on a 32 KiB stack (gcc builds touch
-// about 21 KiB, clang builds 25 on AVX-512).
+// which states none, what leaves room on a 32 KiB stack (clang builds touch
+// more there than the entries' bound: docs/runs.md).
 constexpr size_t kArrayStackBytes = 24 * 1024, kScalarStackBytes = 2 * 1024,
                  kPerElementStackBytes = 28 * 1024;
 
