@@ -27,6 +27,25 @@ float solve_one_plain(float mean_anomaly, float eccentricity, int32_t max_iterat
 // available.
 float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterations,
                      int32_t tolerance);
+
+// The same kernel taking over elements from vector lanes: each with its
+// estimate after `steps` steps (1 <= steps < max_iterations), the last of
+// which exceeded the tolerance, so that another follows. Solved:
+// true_anomaly[k] holds the plain solve's result. Failed: the limit was
+// reached. Undecided: the rounding tests could not decide (or the state is
+// outside the kernel's domain), and the plain solve must solve the element
+// from its mean anomaly. Two elements (n = 2) run side by side, one (n = 1)
+// alone. Only under the floating-point modes the vector drivers run in
+// (fp_environment.h), which the caller has checked. For the vector drivers'
+// last running lanes, where their chains of steps are all that is left to
+// wait for, and the kernel's shorter step is worth the call.
+enum class Continued { solved, failed, undecided };
+struct Handover {
+  float mean_anomaly, estimate;
+  int32_t steps;
+};
+void continue_avx2(const Handover *from, int32_t n, float eccentricity, int32_t max_iterations,
+                   int32_t tolerance, Continued *outcome, float *estimate, float *true_anomaly);
 #endif
 
 }  // namespace trueanomaly_detail

@@ -158,19 +158,10 @@ __attribute__((noinline, cold)) float solve_plain(float mean_anomaly, float ecce
   return solve_one_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
 }
 
-}  // namespace
-
-float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterations,
-                     int32_t tolerance) {
-  // One branch for the three tests (& rather than &&), almost never taken.
-  const uint32_t abs_mean = same_bits<uint32_t>(mean_anomaly) & kAbsMask;
-  const uint32_t abs_eccentricity = same_bits<uint32_t>(eccentricity) & kAbsMask;
-  const bool vector_fp = vector_fp_environment();
-  if (!((abs_mean <= kFiniteMaxBits) & (abs_eccentricity <= kEccentricityMaxBits) & vector_fp))
-    return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
-
+// What stays fixed through one element's solve, from M and e (within the
+// domain above).
+__attribute__((always_inline)) inline Element element_of(float mean_anomaly, float eccentricity) {
   const double e = eccentricity;
-  const F4 mean = {mean_anomaly, mean_anomaly, mean_anomaly, mean_anomaly};
   Element el;
   el.e = D2{e, e};
   el.slack = el.e >= 0.0 ? D2{kSinCosSlack, -kSinCosSlack} : D2{-kSinCosSlack, kSinCosSlack};
@@ -182,58 +173,165 @@ float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterati
   el.sqrt_1me = same_bits<D4>(_mm256_broadcastsd_pd(roots));
   el.sqrt_1pe = same_bits<D4>(_mm256_permute4x64_pd(_mm256_castpd128_pd256(roots), 0x55));
   __asm__("" : "+x"(el.sqrt_1me), "+x"(el.sqrt_1pe));
+  return el;
+}
 
-  F4 estimate = mean;
-  bool near = abs_mean <= kNearMaxBits;  // |estimate| <= kReduceMax
-  D4 arguments = widen<D4>(estimate);    // M in every lane
-  D4 s, c;
-  sincos_of(arguments, near, &s, &c);
+// The iteration's state: the estimate E in every lane, whether |E| <=
+// kReduceMax, and sin and cos of `arguments`, whose lanes 0 and 1 hold E.
+struct Iteration {
+  F4 estimate;
+  bool near;
+  D4 arguments, s, c;
+};
 
-  // Newton step number `steps` with its tests; then, before the step test is
-  // looked at, sin and cos of E' and E'/2: the next step needs the first
-  // pair, the conversion the second.
-  enum class Outcome { another, convert, limit, undecided };
-  const auto step = [&](int32_t steps) __attribute__((always_inline)) {
-    float d_lo;
-    const F4 next = newton_ends(estimate, arguments, s, c, el, &d_lo);
-    // Decided: both ends the same float, the slope positive at both ends,
-    // and the estimate finite.
-    uint32_t bits;
-    const bool agree = low_lanes_agree(next, &bits);
-    const uint32_t abs_next = bits & kAbsMask;
-    if (!(agree & (d_lo > 0.0f) & (abs_next <= kFiniteMaxBits))) return Outcome::undecided;
-    if (steps >= max_iterations) return Outcome::limit;
-    // The plain solve's step test, |trunc(step)| > tolerance. With both
-    // estimates within 2^22, |step| <= 2^23 converts to int32_t exactly;
-    // otherwise the step may reach 2^31 or overflow to infinity, and
-    // exceeds every tolerance there, as step_exceeds_tolerance says.
-    const bool next_near = abs_next <= kNearMaxBits;
-    const float magnitude = __builtin_fabsf(next[0] - estimate[0]);
-    bool another;
-    if (__builtin_expect(near & next_near, 1))
-      another = static_cast<int32_t>(magnitude) > tolerance;
-    else
-      another = !(magnitude < 2147483648.0f) || static_cast<int32_t>(magnitude) > tolerance;
-    estimate = next;
-    near = next_near;
-    arguments = sincos_arguments(estimate);
-    // E'/2 is within kReduceMax whenever E' is.
-    sincos_of(arguments, near, &s, &c);
-    return another ? Outcome::another : Outcome::convert;
-  };
+enum class Outcome { another, convert, limit, undecided };
+
+// Newton step number `steps` of `it` with its tests; then, before the step
+// test is looked at, sin and cos of E' and E'/2: the next step needs the
+// first pair, the conversion the second.
+__attribute__((always_inline)) inline Outcome step(Iteration &it, const Element &el,
+                                                   int32_t steps, int32_t max_iterations,
+                                                   int32_t tolerance) {
+  float d_lo;
+  const F4 next = newton_ends(it.estimate, it.arguments, it.s, it.c, el, &d_lo);
+  // Decided: both ends the same float, the slope positive at both ends,
+  // and the estimate finite.
+  uint32_t bits;
+  const bool agree = low_lanes_agree(next, &bits);
+  const uint32_t abs_next = bits & kAbsMask;
+  if (!(agree & (d_lo > 0.0f) & (abs_next <= kFiniteMaxBits))) return Outcome::undecided;
+  if (steps >= max_iterations) return Outcome::limit;
+  // The plain solve's step test, |trunc(step)| > tolerance. With both
+  // estimates within 2^22, |step| <= 2^23 converts to int32_t exactly;
+  // otherwise the step may reach 2^31 or overflow to infinity, and
+  // exceeds every tolerance there, as step_exceeds_tolerance says.
+  const bool next_near = abs_next <= kNearMaxBits;
+  const float magnitude = __builtin_fabsf(next[0] - it.estimate[0]);
+  bool another;
+  if (__builtin_expect(it.near & next_near, 1))
+    another = static_cast<int32_t>(magnitude) > tolerance;
+  else
+    another = !(magnitude < 2147483648.0f) || static_cast<int32_t>(magnitude) > tolerance;
+  it.estimate = next;
+  it.near = next_near;
+  it.arguments = sincos_arguments(it.estimate);
+  // E'/2 is within kReduceMax whenever E' is.
+  sincos_of(it.arguments, it.near, &it.s, &it.c);
+  return another ? Outcome::another : Outcome::convert;
+}
+
+// Steps from step number `steps` on until one does not ask for another.
+__attribute__((always_inline)) inline Outcome iterate_from(Iteration &it, const Element &el,
+                                                           int32_t steps,
+                                                           int32_t max_iterations,
+                                                           int32_t tolerance) {
+  Outcome outcome = Outcome::another;
+  // steps never passes max_iterations, so steps + 1 cannot overflow.
+  for (; outcome == Outcome::another; ++steps)
+    outcome = step(it, el, steps, max_iterations, tolerance);
+  return outcome;
+}
+
+}  // namespace
+
+float solve_one_avx2(float mean_anomaly, float eccentricity, int32_t max_iterations,
+                     int32_t tolerance) {
+  // One branch for the three tests (& rather than &&), almost never taken.
+  const uint32_t abs_mean = same_bits<uint32_t>(mean_anomaly) & kAbsMask;
+  const uint32_t abs_eccentricity = same_bits<uint32_t>(eccentricity) & kAbsMask;
+  const bool vector_fp = vector_fp_environment();
+  if (!((abs_mean <= kFiniteMaxBits) & (abs_eccentricity <= kEccentricityMaxBits) & vector_fp))
+    return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
+
+  const Element el = element_of(mean_anomaly, eccentricity);
+  Iteration it;
+  it.estimate = F4{mean_anomaly, mean_anomaly, mean_anomaly, mean_anomaly};
+  it.near = abs_mean <= kNearMaxBits;     // |estimate| <= kReduceMax
+  it.arguments = widen<D4>(it.estimate);  // M in every lane
+  sincos_of(it.arguments, it.near, &it.s, &it.c);
+
   // The first step written out, the others in a loop: where one step is the
   // rule (|e| <= 0.7) the code runs straight, with less kept live.
-  Outcome outcome = step(1);
-  // steps never passes max_iterations, so steps + 1 cannot overflow.
-  for (int32_t steps = 2; outcome == Outcome::another; ++steps) outcome = step(steps);
+  Outcome outcome = step(it, el, 1, max_iterations, tolerance);
+  if (outcome == Outcome::another) outcome = iterate_from(it, el, 2, max_iterations, tolerance);
   if (outcome == Outcome::limit) return -1.0f;
   if (outcome == Outcome::undecided)
     return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
 
   float nu;
-  if (!true_anomaly_ends(s, c, el, &nu))
+  if (!true_anomaly_ends(it.s, it.c, el, &nu))
     return solve_plain(mean_anomaly, eccentricity, max_iterations, tolerance);
   return nu;
+}
+
+namespace {
+
+// continue_avx2 for N elements side by side: their chains are independent,
+// and one loop over both lets the CPU overlap them.
+template <int N>
+__attribute__((always_inline)) inline void continue_elements(const Handover *from, float e,
+                                                             int32_t max_iterations,
+                                                             int32_t tolerance,
+                                                             Continued *outcome,
+                                                             float *estimate_out,
+                                                             float *true_anomaly) {
+  const uint32_t abs_eccentricity = same_bits<uint32_t>(e) & kAbsMask;
+  Element el[N];
+  Iteration it[N];
+  Outcome o[N];
+  int32_t steps[N];
+  bool any = false;
+  for (int k = 0; k < N; ++k) {
+    const uint32_t abs_mean = same_bits<uint32_t>(from[k].mean_anomaly) & kAbsMask;
+    const uint32_t abs_estimate = same_bits<uint32_t>(from[k].estimate) & kAbsMask;
+    const bool in_domain = (abs_mean <= kFiniteMaxBits) & (abs_estimate <= kFiniteMaxBits) &
+                           (abs_eccentricity <= kEccentricityMaxBits) & (from[k].steps >= 1) &
+                           (from[k].steps < max_iterations);
+    o[k] = in_domain ? Outcome::another : Outcome::undecided;
+    // Out of the domain the element steps from 0, and its outcome is
+    // ignored.
+    const float mean = in_domain ? from[k].mean_anomaly : 0.0f;
+    const float estimate = in_domain ? from[k].estimate : 0.0f;
+    el[k] = element_of(mean, in_domain ? e : 0.0f);
+    it[k].estimate = F4{estimate, estimate, estimate, estimate};
+    it[k].near = (same_bits<uint32_t>(estimate) & kAbsMask) <= kNearMaxBits;
+    it[k].arguments = sincos_arguments(it[k].estimate);
+    sincos_of(it[k].arguments, it[k].near, &it[k].s, &it[k].c);
+    steps[k] = from[k].steps + 1;
+    any |= in_domain;
+  }
+  // steps never passes max_iterations, so steps + 1 cannot overflow.
+  while (any) {
+    any = false;
+    for (int k = 0; k < N; ++k) {
+      if (o[k] != Outcome::another) continue;
+      o[k] = step(it[k], el[k], steps[k]++, max_iterations, tolerance);
+      any |= o[k] == Outcome::another;
+    }
+  }
+  for (int k = 0; k < N; ++k) {
+    estimate_out[k] = it[k].estimate[0];
+    if (o[k] == Outcome::limit)
+      outcome[k] = Continued::failed;
+    else if (o[k] == Outcome::undecided)
+      outcome[k] = Continued::undecided;
+    else if (true_anomaly != nullptr && !true_anomaly_ends(it[k].s, it[k].c, el[k], &true_anomaly[k]))
+      outcome[k] = Continued::undecided;
+    else
+      outcome[k] = Continued::solved;
+  }
+}
+
+}  // namespace
+
+void continue_avx2(const Handover *from, int32_t n, float eccentricity, int32_t max_iterations,
+                   int32_t tolerance, Continued *outcome, float *estimate, float *true_anomaly) {
+  if (n >= 2)
+    continue_elements<2>(from, eccentricity, max_iterations, tolerance, outcome, estimate,
+                         true_anomaly);
+  else
+    continue_elements<1>(from, eccentricity, max_iterations, tolerance, outcome, estimate,
+                         true_anomaly);
 }
 
 }  // namespace trueanomaly_detail

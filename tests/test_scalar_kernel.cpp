@@ -14,6 +14,7 @@
 
 #include "differential.h"
 #include "dispatch.h"
+#include "solve.h"
 #include "solve_one.h"
 
 #if TRUEANOMALY_VECTOR_PATHS
@@ -113,6 +114,78 @@ TEST(ScalarKernel, EdgesOfItsDomainMatch) {
             if (++reported == 10) return;
           }
         }
+}
+
+// The kernel taking over elements from vector lanes (continue_avx2): from
+// every state the solve passes through with another step to come, one
+// element alone and two side by side (their chains of different lengths),
+// the model's outcome for the whole solve, or undecided (the plain solve
+// then redoes the element): rarely where the vector drivers hand elements
+// over, always outside the kernel's domain. States with an estimate past
+// 2^22 or infinite are among them.
+TEST(ScalarKernel, TakingOverAnyStateMatchesTheModel) {
+  SKIP_WITHOUT_THE_KERNEL();
+  using trueanomaly_detail::Continued;
+  using trueanomaly_detail::Handover;
+  struct State {
+    Handover from;
+    model_outcome expected;
+  };
+  Inputs gen(seed(800));
+  uint64_t states = 0, undecided = 0;
+  int reported = 0;
+  for (Regime r : kRegimes)
+    for (size_t i = 0; i < scaled_count(1000); ++i) {
+      const Config c = gen.config(r);
+      const float e = model_capped_eccentricity(c.eccentricity);
+      std::vector<State> taken;
+      for (int k = 0; k < 4; ++k) {
+        const float m = gen.mean(r);
+        const model_outcome expected = model_solve(m, e, c.limit, c.tolerance);
+        float estimate = m;
+        for (int32_t n = 1; n < c.limit; ++n) {
+          const float previous = estimate;
+          estimate = trueanomaly_detail::newton_step(estimate, m, e);
+          if (!trueanomaly_detail::step_exceeds_tolerance(estimate - previous, c.tolerance)) break;
+          taken.push_back({{m, estimate, n}, expected});
+        }
+      }
+      for (size_t at = 0; at < taken.size(); ++at)
+        for (int32_t n : {1, 2}) {
+          if (at + static_cast<size_t>(n) > taken.size()) continue;
+          Handover from[2] = {taken[at].from, taken[at + static_cast<size_t>(n) - 1].from};
+          Continued outcome[2];
+          float estimate[2], nu[2];
+          trueanomaly_detail::continue_avx2(from, n, e, c.limit, c.tolerance, outcome, estimate,
+                                            nu);
+          for (int32_t k = 0; k < n; ++k) {
+            const model_outcome& want = taken[at + static_cast<size_t>(k)].expected;
+            // The rate counts the vector domain's eccentricities, the only
+            // ones handed over, and not the raw bits' subnormal means,
+            // whose steps the rounding tests rarely decide.
+            const bool counted = std::fabs(e) <= 0.99f && r != Regime::raw_bits;
+            states += counted;
+            if (outcome[k] == Continued::undecided) {
+              undecided += counted;
+              continue;
+            }
+            const bool right = outcome[k] == Continued::solved
+                                   ? want.solved && same_result(nu[k], want.value)
+                                   : !want.solved;
+            if (!right && reported++ < 10)
+              ADD_FAILURE() << std::hexfloat << "M " << from[k].mean_anomaly << " e " << e
+                            << " limit " << c.limit << " tolerance " << c.tolerance
+                            << ", taken over after step " << from[k].steps << " at "
+                            << from[k].estimate << " (" << n << " side by side): "
+                            << (outcome[k] == Continued::solved ? "solved " : "failed ")
+                            << nu[k] << ", model " << (want.solved ? "solved " : "failed ")
+                            << want.value;
+          }
+        }
+    }
+  // Enough states to mean something, and the kernel deciding nearly all.
+  EXPECT_GE(states, scaled_count(1000));
+  EXPECT_LE(undecided * 100, states) << undecided << " of " << states << " undecided";
 }
 
 // Outside the default MXCSR the kernel must hand every call to the plain

@@ -27,7 +27,7 @@ constexpr int kGroups = kShape.long_call_groups, kStraggler = kShape.straggler_g
 extern "C" void one_step_block(const float *in, float e, BlockResult<W * kGroups> *r) {
   const Orbit orbit = make_orbit(e, 100, 0);
   __asm__ volatile("# LLVM-MCA-BEGIN one_step_block");
-  solve_lanes<W, kGroups, StepRule::kOneStep, Conversion::kOffset>(in, orbit, r);
+  solve_lanes<W, kGroups, StepRule::kOneStep, Conversion::kOffset>(in, W * kGroups, orbit, 0, r);
   __asm__ volatile("# LLVM-MCA-END");
 }
 

@@ -12,6 +12,7 @@
 
 #include "drivers/ordered_store.h"
 #include "drivers/rounding_tests.h"
+#include "solve_one.h"
 
 namespace trueanomaly_detail {
 namespace {
@@ -35,6 +36,70 @@ TRUEANOMALY_LANES_INLINE void step_until_stopped(LaneState<W> *st, const Orbit &
   }
 }
 
+// Counting lanes: lane k holds k.
+template <class I>
+__attribute__((always_inline)) inline I lane_numbers() {
+  I v;
+  for (unsigned k = 0; k < sizeof(I) / sizeof(int32_t); ++k) v[k] = static_cast<int32_t>(k);
+  return v;
+}
+
+// The lanes still running in the groups.
+template <int W, int kGroups>
+TRUEANOMALY_LANES_INLINE int32_t running_lanes(const LaneState<W> *st) {
+  int32_t n = 0;
+#pragma GCC unroll 8
+  for (int j = 0; j < kGroups; ++j) n += __builtin_popcount(lane_bits(st[j].running));
+  return n;
+}
+
+// At most this many lanes of a block stepped until its lanes stop are left
+// to the scalar kernel (continue_one_avx2) once no more run: a step of the
+// whole block then costs all of its groups' arithmetic for one or two
+// elements, while the kernel's step is one element's shorter chain
+// (docs/performance.md).
+constexpr int32_t kScalarTailLanes = 2;
+
+// Steps the groups until at most kScalarTailLanes lanes run, converts, and
+// hands the lanes still running to the scalar kernel, which steps each on
+// and converts it: their results and statuses replace the block's.
+template <int W, int kGroups, Conversion kConversion>
+TRUEANOMALY_LANES_INLINE void solve_with_scalar_tail(LaneState<W> *st, const Orbit &orbit,
+                                                     int32_t tolerance, float *true_anomaly,
+                                                     int32_t *status) {
+  do {
+    step_groups<W, kGroups>(st, orbit);
+  } while (running_lanes<W, kGroups>(st) > kScalarTailLanes);
+#pragma GCC unroll 8
+  for (int j = 0; j < kGroups; ++j)
+    finish_lanes<W, kConversion>(st[j].estimate, st[j].status, orbit, true_anomaly + j * W,
+                                 status + j * W);
+  // The running lanes, in pairs (and one left over) to the kernel.
+  Handover from[kScalarTailLanes > 0 ? kScalarTailLanes : 1];
+  int32_t at[kScalarTailLanes > 0 ? kScalarTailLanes : 1];
+  int32_t n = 0;
+  for (int j = 0; j < kGroups; ++j) {
+    for (uint32_t tail = lane_bits(st[j].running); tail != 0; tail &= tail - 1) {
+      const int k = __builtin_ctz(tail);
+      from[n] = {st[j].mean[k], st[j].estimate[k], st[j].steps[k]};
+      at[n++] = j * W + k;
+    }
+  }
+  const float e = static_cast<float>(orbit.e);  // exact: the orbit's e is a float's
+  for (int32_t i = 0; i < n; i += 2) {
+    float nu[2], estimate[2];
+    Continued c[2];
+    const int32_t pair = n - i < 2 ? n - i : 2;
+    continue_avx2(from + i, pair, e, orbit.max_iterations, tolerance, c, estimate, nu);
+    for (int32_t k = 0; k < pair; ++k) {
+      true_anomaly[at[i + k]] = nu[k];
+      status[at[i + k]] = c[k] == Continued::solved   ? int32_t{kSolved}
+                          : c[k] == Continued::failed ? int32_t{kFailed}
+                                                      : int32_t{kUndecided};
+    }
+  }
+}
+
 // The same, out of line, for blocks that need more than one step where one
 // is the rule (see solve_lanes). It takes a copy of the block's state: were
 // the block's own state to have its address taken, clang would keep all of
@@ -45,7 +110,8 @@ __attribute__((noinline)) void step_on(LaneState<W> *st, const Orbit &orbit) {
 }
 
 // How solve_lanes steps a block:
-//   kUntilStopped  every group, until no lane runs
+//   kUntilStopped  every group, until at most kScalarTailLanes lanes run,
+//                  which the scalar kernel then finishes
 //   kOneStep       where nearly every element stops after its first step:
 //                  that step written out straight, any further ones out of
 //                  line; the block then needs no loop, and the compiler
@@ -59,7 +125,8 @@ enum class StepRule { kUntilStopped, kOneStep, kTwoSteps };
 
 // Solves kGroups groups of W mean anomalies on one orbit (its eccentricity
 // capped, and within the vector domain) by kRule; false, with *out unset,
-// when kTwoSteps leaves a lane running. The groups are independent; running
+// when kTwoSteps leaves a lane running. Lanes from n on are padding: their
+// results are never stored, and kUntilStopped does not step them. The groups are independent; running
 // them side by side gives the CPU independent work while each waits on its
 // own chain of dependent operations. Each group's step is one long chain
 // (sin/cos, f and d, a division), so the CPU finds the other groups' work
@@ -68,13 +135,19 @@ enum class StepRule { kUntilStopped, kOneStep, kTwoSteps };
 //
 // kConversion: see finish_lanes (kOffset only within kOffsetFormMaxE).
 template <int W, int kGroups, StepRule kRule, Conversion kConversion>
-TRUEANOMALY_LANES_INLINE bool solve_lanes(const float *mean_anomalies, const Orbit &orbit,
+TRUEANOMALY_LANES_INLINE bool solve_lanes(const float *mean_anomalies, int32_t n,
+                                          const Orbit &orbit, int32_t tolerance,
                                           BlockResult<W * kGroups> *out) {
   LaneState<W> st[kGroups];
 #pragma GCC unroll 8
   for (int j = 0; j < kGroups; ++j) start_lanes<W>(mean_anomalies + j * W, &st[j]);
   if constexpr (kRule == StepRule::kUntilStopped) {
-    step_until_stopped<W, kGroups>(st, orbit);
+    typedef typename Lanes<W>::Int32s I;
+#pragma GCC unroll 8
+    for (int j = 0; j < kGroups; ++j) st[j].running &= lane_numbers<I>() < n - j * W;
+    solve_with_scalar_tail<W, kGroups, kConversion>(st, orbit, tolerance, out->true_anomaly,
+                                                    out->status);
+    return true;
   } else if constexpr (kRule == StepRule::kOneStep) {
     if (step_groups<W, kGroups, StepTest::kOnFAndD>(st, orbit)) {
       LaneState<W> rest[kGroups];
@@ -126,7 +199,7 @@ __attribute__((noinline)) int32_t convert_blocks(Call &call, float e) {
     float block[kBlock];
     load_block(call.in, base, n, block);
     BlockResult<kBlock> r;
-    if (!solve_lanes<W, kGroups, kRule, kConversion>(block, orbit, &r))
+    if (!solve_lanes<W, kGroups, kRule, kConversion>(block, n, orbit, call.tolerance, &r))
       return static_cast<int32_t>(base);
     if (store_solved_block<kBlock, kRule == StepRule::kTwoSteps>(call, r, base, n, source)) break;
   }

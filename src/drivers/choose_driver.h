@@ -76,15 +76,18 @@ inline void convert_two_step_blocks(Call &call, float e) {
   call.absorb(rest, unsolved);
 }
 
-// Short calls at higher eccentricities: at most kShortCallMaxCount
-// elements, |e| <= kShortCallMaxE, where one step is not the rule. There a
-// few blocks stepped until every lane stops cost less than the straggler
-// driver's window and queue (docs/performance.md); nearer 0.99 one slow
-// element holds its whole block too long, and the straggler driver wins.
-constexpr int32_t kShortCallMaxCount = 64;
+// Short calls at higher eccentricities, where one step is not the rule:
+// at most kShortCallMaxCount elements, or kVeryShortCallMaxCount at |e|
+// above kShortCallMaxE. There a few blocks, stepped until at most two lanes
+// run and those finished on the scalar kernel, cost less than the straggler
+// driver's window and queue (docs/performance.md); nearer 0.99 a block of
+// more than a few groups holds too many slow elements, and the straggler
+// driver wins.
+constexpr int32_t kShortCallMaxCount = 64, kVeryShortCallMaxCount = 16;
 constexpr float kShortCallMaxE = 0.97f;
 inline bool short_call_rule_applies(float e, int32_t count) {
-  return count <= kShortCallMaxCount && e >= -kShortCallMaxE && e <= kShortCallMaxE;
+  const float magnitude = e < 0.0f ? -e : e;
+  return count <= (magnitude <= kShortCallMaxE ? kShortCallMaxCount : kVeryShortCallMaxCount);
 }
 
 // The first `whole` elements in blocks of kGroups groups, then the rest in

@@ -83,6 +83,10 @@ __attribute__((always_inline)) inline F outcome_code(F estimate, I status) {
 // lane sets it at the start of its next step.
 constexpr int32_t kQueue = 256;
 
+// A call's last stragglers, at most this many, go to the scalar kernel,
+// two side by side (finish_on_scalar_kernel).
+constexpr int32_t kScalarKernelStragglers = 2;
+
 template <bool kPerElement>
 struct Stragglers {
   static constexpr int32_t kSize = kQueue;
@@ -112,14 +116,6 @@ inline void make_room(Stragglers<kPerElement> *q, int32_t appends) {
 
 template <int W, class Source>
 using GroupOrbit = typename std::conditional<Source::kPerElement, LaneOrbit<W>, Orbit>::type;
-
-// Counting lanes: lane k holds k.
-template <class I>
-__attribute__((always_inline)) inline I lane_numbers() {
-  I v;
-  for (unsigned k = 0; k < sizeof(I) / sizeof(int32_t); ++k) v[k] = static_cast<int32_t>(k);
-  return v;
-}
 
 // The orbit of a group with eccentricities e (not yet capped).
 template <int W>
@@ -307,9 +303,15 @@ TRUEANOMALY_LANES_INLINE void straggler_step(StragglerState<Source::kPerElement>
 #pragma GCC unroll 8
       for (int j = 0; j < kGroups; ++j) iterate_lanes<W>(&st[j], orbit[j]);
     }
-    running = false;
+    // To the end: on one orbit, until the scalar kernel can take the last
+    // (finish_on_scalar_kernel).
+    if constexpr (kToTheEnd && !Source::kPerElement) {
+      running = running_lanes<W, kGroups>(st) > kScalarKernelStragglers;
+    } else {
+      running = false;
 #pragma GCC unroll 8
-    for (int j = 0; j < kGroups; ++j) running |= any_lane(st[j].running);
+      for (int j = 0; j < kGroups; ++j) running |= any_lane(st[j].running);
+    }
   } while (kToTheEnd && running);
 #pragma GCC unroll 8
   for (int j = 0; j < kGroups; ++j) {
@@ -324,10 +326,36 @@ TRUEANOMALY_LANES_INLINE void straggler_step(StragglerState<Source::kPerElement>
 // block's. Out of line: its four batch sizes' locals then take their own
 // frame rather than the driver's (clang does not overlap them), which keeps
 // the driver within the stack trueanomaly.h states.
+// The last one or two stragglers of a call on one orbit, stepped to the
+// end by the scalar kernel, side by side: their chains are all that is
+// left to wait for, and its step is shorter than a group's.
+template <bool kPerElement>
+inline void finish_on_scalar_kernel(StragglerState<kPerElement> &s, float e, int32_t tolerance) {
+  Stragglers<kPerElement> &q = s.q;
+  const int32_t n = q.count();
+  Handover from[kScalarKernelStragglers] = {};
+  for (int32_t k = 0; k < n; ++k)
+    from[k] = {q.mean[q.head + k], q.estimate[q.head + k], q.steps[q.head + k]};
+  Continued c[kScalarKernelStragglers];
+  float estimate[kScalarKernelStragglers];
+  continue_avx2(from, n, e, s.shared.max_iterations, tolerance, c, estimate, nullptr);
+  for (int32_t k = 0; k < n; ++k) {
+    const uint32_t code = c[k] == Continued::failed ? kFailedCode : kUndecidedCode;
+    s.window[q.index[q.head + k] & (kWindow - 1)] =
+        c[k] == Continued::solved ? estimate[k] : same_bits<float>(code);
+  }
+  q.head = q.tail;
+}
+
 template <int W, int kGroups, class Source>
-__attribute__((noinline)) void step_last_stragglers(int32_t count,
+__attribute__((noinline)) void step_last_stragglers(const Call &call, const Source &source,
                                                    StragglerState<Source::kPerElement> &s) {
+  const int32_t count = call.count;
   const int32_t queued = s.q.count();
+  if constexpr (!Source::kPerElement) {
+    if (queued <= kScalarKernelStragglers && s.next == count)
+      return finish_on_scalar_kernel(s, source.e, call.tolerance);
+  }
   if (queued <= W && s.next == count)
     straggler_step<W, 1, Source, true>(s);
   else if (queued <= W)
@@ -468,7 +496,7 @@ inline void convert_with_stragglers(Call &call, const Source &source) {
     // Every element below the oldest straggler has stopped.
     const int64_t oldest = oldest_straggler(s.q, s.next);
     if (oldest - s.stored < kBlock && oldest < count && starved) {
-      step_last_stragglers<W, kGroups, Source>(count, s);
+      step_last_stragglers<W, kGroups, Source>(call, source, s);
       continue;
     }
     if (store_stopped_blocks<W, kGroups>(call, source, s, oldest)) return;

@@ -153,10 +153,11 @@ void block_statuses(const float *mean_anomalies, float e, int32_t max_iterations
   const Orbit orbit = make_orbit(e, max_iterations, tolerance);
   BlockResult<W * kGroups> r;
   if (one_step_rule_applies(e, tolerance))
-    solve_lanes<W, kGroups, StepRule::kOneStep, Conversion::kOffset>(mean_anomalies, orbit, &r);
+    solve_lanes<W, kGroups, StepRule::kOneStep, Conversion::kOffset>(mean_anomalies, W * kGroups,
+                                                                     orbit, tolerance, &r);
   else
-    solve_lanes<W, kGroups, StepRule::kUntilStopped, Conversion::kOffsetWide>(mean_anomalies,
-                                                                              orbit, &r);
+    solve_lanes<W, kGroups, StepRule::kUntilStopped, Conversion::kOffsetWide>(
+        mean_anomalies, W * kGroups, orbit, tolerance, &r);
   memcpy(status, r.status, sizeof r.status);
 }
 
