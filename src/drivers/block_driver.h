@@ -67,9 +67,9 @@ template <int W, int kGroups, Conversion kConversion>
 TRUEANOMALY_LANES_INLINE void solve_with_scalar_tail(LaneState<W> *st, const Orbit &orbit,
                                                      int32_t tolerance, float *true_anomaly,
                                                      int32_t *status) {
-  do {
-    step_groups<W, kGroups>(st, orbit);
-  } while (running_lanes<W, kGroups>(st) > kScalarTailLanes);
+  // The first step tested on f and d, as the one-step rule's (see StepTest).
+  step_groups<W, kGroups, StepTest::kOnFAndD>(st, orbit);
+  while (running_lanes<W, kGroups>(st) > kScalarTailLanes) step_groups<W, kGroups>(st, orbit);
 #pragma GCC unroll 8
   for (int j = 0; j < kGroups; ++j)
     finish_lanes<W, kConversion>(st[j].estimate, st[j].status, orbit, true_anomaly + j * W,

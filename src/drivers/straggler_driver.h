@@ -458,7 +458,12 @@ inline bool store_stopped_blocks(Call &call, const Source &source,
       continue;
     }
     const int32_t n = count - s.stored < kBlock ? static_cast<int32_t>(count - s.stored) : kBlock;
-    if (finish_block<W, kGroups>(call, source, s, n)) return true;
+    // A last block that fills one group, or two, converts only those.
+    constexpr int kTwo = kGroups > 2 ? 2 : kGroups;
+    const bool stop = n <= W       ? finish_block<W, 1>(call, source, s, n)
+                      : n <= 2 * W ? finish_block<W, kTwo>(call, source, s, n)
+                                   : finish_block<W, kGroups>(call, source, s, n);
+    if (stop) return true;
     s.stored += n;
   }
   return false;
@@ -485,7 +490,14 @@ inline void convert_with_stragglers(Call &call, const Source &source) {
     // New blocks while the window has room, stragglers in full batches.
     if (s.next < count && s.next + 2 * kBlock <= s.stored + kWindow) {
       const int32_t n = count - s.next < kBlock ? static_cast<int32_t>(count - s.next) : kBlock;
-      first_step<W, kGroups>(call, source, s, n);
+      // A last block that fills one group, or two, steps only those.
+      constexpr int kTwo = kGroups > 2 ? 2 : kGroups;
+      if (n <= W)
+        first_step<W, 1>(call, source, s, n);
+      else if (n <= 2 * W)
+        first_step<W, kTwo>(call, source, s, n);
+      else
+        first_step<W, kGroups>(call, source, s, n);
       s.next += n;
     }
     while (s.q.count() >= kBlock) straggler_step<W, kGroups, Source>(s);
