@@ -149,14 +149,20 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
     decided = in_range & (d_lo > 0.0f) & (same_bits<I>(next_lo) == same_bits<I>(next_hi));
   }
 
-  // The new estimate and the one before it, for the lanes that ran: the
-  // selection waits only on the quotient, not on the test that decides it.
-  // A lane this step leaves undecided holds values never used.
+  // The new estimate and the one before it, for the lanes that ran (a lane
+  // this step leaves undecided holds values never used) or that ran and were
+  // decided: the same values wherever they are used. In later steps the
+  // selection then waits only on the quotient, not on the test that decides
+  // it, which shortens the chain from step to step; first steps (the
+  // one-step blocks' common path) keep the test first, which clang compiles
+  // to the faster code there (docs/performance.md).
+  const I ran = running;
+  if constexpr (kTest == StepTest::kOnFAndD) running &= decided;
   const F previous = running ? estimate : st->previous;
   const F next = running ? next_lo : estimate;
 
-  status |= running & ~decided & int32_t{kUndecided};
-  running &= decided;
+  status |= ran & ~decided & int32_t{kUndecided};
+  running = ran & decided;
   const I steps = st->steps - running;  // running lanes are -1
 
   const I failed = running & (steps >= orbit.max_iterations);
