@@ -136,13 +136,8 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
   } else {
     // The quotient is monotonic in f and, for d > 0, in d: its extremes over
     // the box are at these corners, and E - q is monotonic in q.
-    // The denominators chosen by f's sign bit rather than by f >= 0, which
-    // is one operation less between f and the division. They differ only
-    // for f = -0, whose quotient is -0 with either denominator once both are
-    // positive, and a step with d_lo <= 0 is never decided; and for NaN,
-    // whose quotient is NaN with either.
-    const F q_hi = f_hi / select_floats_by_sign_bit(f_hi, d_hi, d_lo);
-    const F q_lo = f_lo / select_floats_by_sign_bit(f_lo, d_lo, d_hi);
+    const F q_hi = f_hi / (f_hi >= 0.0f ? d_lo : d_hi);
+    const F q_lo = f_lo / (f_lo >= 0.0f ? d_hi : d_lo);
     next_lo = estimate - q_hi;
     const F next_hi = estimate - q_lo;
     // Compared as bits: equal floats are the same float (-0 is not 0 here).

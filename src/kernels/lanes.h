@@ -169,20 +169,6 @@ __attribute__((always_inline)) inline D select_by_sign_bit(L by, D a, D b) {
   return same_bits<L64>(by) < 0 ? a : b;
 }
 
-// The same for float lanes: a where the sign bit of `by` is set, b elsewhere.
-template <class F>
-__attribute__((always_inline)) inline F select_floats_by_sign_bit(F by, F a, F b) {
-#if defined(__AVX__)
-  if constexpr (sizeof(F) == sizeof(__m256))
-    return same_bits<F>(
-        _mm256_blendv_ps(same_bits<__m256>(b), same_bits<__m256>(a), same_bits<__m256>(by)));
-  if constexpr (sizeof(F) == sizeof(__m128))
-    return same_bits<F>(_mm_blendv_ps(same_bits<__m128>(b), same_bits<__m128>(a), same_bits<__m128>(by)));
-#endif
-  typedef int32_t I32 __attribute__((vector_size(sizeof(F))));
-  return same_bits<I32>(by) < 0 ? a : b;
-}
-
 // Bit k set where lane k of a mask (all ones or zero per lane) is set.
 template <class I>
 __attribute__((always_inline)) inline uint32_t lane_bits(I mask) {
