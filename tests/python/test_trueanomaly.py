@@ -445,6 +445,13 @@ class SliceTest(unittest.TestCase):
 
 @unittest.skipIf(EXTERNAL, "another build's solve cannot be resumed: Ctrl-C waits for it")
 class InterruptTest(unittest.TestCase):
+    def setUp(self):
+        # A shell that starts the tests in the background leaves SIGINT
+        # ignored, and Python then installs no handler of its own: without
+        # this, no call here would ever be interrupted.
+        previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+        self.addCleanup(signal.signal, signal.SIGINT, previous)
+
     def seconds_to_stop(self, call):
         sent = []
 
