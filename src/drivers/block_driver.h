@@ -54,7 +54,8 @@ TRUEANOMALY_LANES_INLINE int32_t running_lanes(const LaneState<W> *st) {
 }
 
 // At most this many lanes of a block stepped until its lanes stop are left
-// to the scalar kernel (continue_one_avx2) once no more run: a step of the
+// to the scalar kernel (continue_avx2, two side by side) once no more run,
+// and as many stragglers at a call's end (straggler_driver.h): a step of the
 // whole block then costs all of its groups' arithmetic for one or two
 // elements, while the kernel's step is one element's shorter chain
 // (docs/performance.md).
@@ -75,8 +76,8 @@ TRUEANOMALY_LANES_INLINE void solve_with_scalar_tail(LaneState<W> *st, const Orb
     finish_lanes<W, kConversion>(st[j].estimate, st[j].status, orbit, true_anomaly + j * W,
                                  status + j * W);
   // The running lanes, in pairs (and one left over) to the kernel.
-  Handover from[kScalarTailLanes > 0 ? kScalarTailLanes : 1];
-  int32_t at[kScalarTailLanes > 0 ? kScalarTailLanes : 1];
+  Handover from[kScalarTailLanes];
+  int32_t at[kScalarTailLanes];
   int32_t n = 0;
   for (int j = 0; j < kGroups; ++j) {
     for (uint32_t tail = lane_bits(st[j].running); tail != 0; tail &= tail - 1) {
@@ -126,9 +127,10 @@ enum class StepRule { kUntilStopped, kOneStep, kTwoSteps };
 // Solves kGroups groups of W mean anomalies on one orbit (its eccentricity
 // capped, and within the vector domain) by kRule; false, with *out unset,
 // when kTwoSteps leaves a lane running. Lanes from n on are padding: their
-// results are never stored, and kUntilStopped does not step them. The groups are independent; running
-// them side by side gives the CPU independent work while each waits on its
-// own chain of dependent operations. Each group's step is one long chain
+// results are never stored, and kUntilStopped does not step them. The
+// groups are independent; running them side by side gives the CPU
+// independent work while each waits on its own chain of dependent
+// operations. Each group's step is one long chain
 // (sin/cos, f and d, a division), so the CPU finds the other groups' work
 // only if the compiler interleaves them: the vector paths are compiled with
 // GCC's pre-allocation scheduler on for that reason (CMakeLists.txt).

@@ -83,10 +83,6 @@ __attribute__((always_inline)) inline F outcome_code(F estimate, I status) {
 // lane sets it at the start of its next step.
 constexpr int32_t kQueue = 256;
 
-// A call's last stragglers, at most this many, go to the scalar kernel,
-// two side by side (finish_on_scalar_kernel).
-constexpr int32_t kScalarKernelStragglers = 2;
-
 template <bool kPerElement>
 struct Stragglers {
   static constexpr int32_t kSize = kQueue;
@@ -306,7 +302,7 @@ TRUEANOMALY_LANES_INLINE void straggler_step(StragglerState<Source::kPerElement>
     // To the end: on one orbit, until the scalar kernel can take the last
     // (finish_on_scalar_kernel).
     if constexpr (kToTheEnd && !Source::kPerElement) {
-      running = running_lanes<W, kGroups>(st) > kScalarKernelStragglers;
+      running = running_lanes<W, kGroups>(st) > kScalarTailLanes;
     } else {
       running = false;
 #pragma GCC unroll 8
@@ -333,11 +329,12 @@ template <bool kPerElement>
 inline void finish_on_scalar_kernel(StragglerState<kPerElement> &s, float e, int32_t tolerance) {
   Stragglers<kPerElement> &q = s.q;
   const int32_t n = q.count();
-  Handover from[kScalarKernelStragglers] = {};
+  static_assert(kScalarTailLanes <= 2, "continue_avx2 takes two elements at most");
+  Handover from[kScalarTailLanes] = {};
   for (int32_t k = 0; k < n; ++k)
     from[k] = {q.mean[q.head + k], q.estimate[q.head + k], q.steps[q.head + k]};
-  Continued c[kScalarKernelStragglers];
-  float estimate[kScalarKernelStragglers];
+  Continued c[kScalarTailLanes];
+  float estimate[kScalarTailLanes];
   continue_avx2(from, n, e, s.shared.max_iterations, tolerance, c, estimate, nullptr);
   for (int32_t k = 0; k < n; ++k) {
     const uint32_t code = c[k] == Continued::failed ? kFailedCode : kUndecidedCode;
@@ -353,7 +350,7 @@ __attribute__((noinline)) void step_last_stragglers(const Call &call, const Sour
   const int32_t count = call.count;
   const int32_t queued = s.q.count();
   if constexpr (!Source::kPerElement) {
-    if (queued <= kScalarKernelStragglers && s.next == count)
+    if (queued <= kScalarTailLanes && s.next == count)
       return finish_on_scalar_kernel(s, source.e, call.tolerance);
   }
   if (queued <= W && s.next == count)
