@@ -20,12 +20,10 @@ namespace {
 // One step of every group; true while any lane still runs.
 template <int W, int kGroups, StepTest kTest = StepTest::kOnEstimate>
 TRUEANOMALY_LANES_INLINE bool step_groups(LaneState<W> *st, const Orbit &orbit) {
+  iterate_groups<W, kGroups, Reduction::kNear, kTest>(st, orbit);
   bool running = false;
 #pragma GCC unroll 8
-  for (int j = 0; j < kGroups; ++j) {
-    iterate_lanes<W, Reduction::kNear, kTest>(&st[j], orbit);
-    running |= any_lane(st[j].running);
-  }
+  for (int j = 0; j < kGroups; ++j) running |= any_lane(st[j].running);
   return running;
 }
 
@@ -71,10 +69,7 @@ TRUEANOMALY_LANES_INLINE void solve_with_scalar_tail(LaneState<W> *st, const Orb
   // The first step tested on f and d, as the one-step rule's (see StepTest).
   step_groups<W, kGroups, StepTest::kOnFAndD>(st, orbit);
   while (running_lanes<W, kGroups>(st) > kScalarTailLanes) step_groups<W, kGroups>(st, orbit);
-#pragma GCC unroll 8
-  for (int j = 0; j < kGroups; ++j)
-    finish_lanes<W, kConversion>(st[j].estimate, st[j].status, orbit, true_anomaly + j * W,
-                                 status + j * W);
+  finish_groups<W, kGroups, kConversion>(st, orbit, true_anomaly, status);
   // The running lanes, in pairs (and one left over) to the kernel.
   Handover from[kScalarTailLanes];
   int32_t at[kScalarTailLanes];
@@ -171,10 +166,7 @@ TRUEANOMALY_LANES_INLINE bool solve_lanes(const float *mean_anomalies, int32_t n
       return false;
     }
   }
-#pragma GCC unroll 8
-  for (int j = 0; j < kGroups; ++j)
-    finish_lanes<W, kConversion>(st[j].estimate, st[j].status, orbit, out->true_anomaly + j * W,
-                                 out->status + j * W);
+  finish_groups<W, kGroups, kConversion>(st, orbit, out->true_anomaly, out->status);
   return true;
 }
 

@@ -51,7 +51,12 @@ inline float step_threshold(int32_t tolerance) {
 
 inline Orbit make_orbit(float eccentricity, int32_t max_iterations, int32_t tolerance) {
   const double e = eccentricity;
-  const double sqrt_1me = __builtin_sqrt(1.0 - e), sqrt_1pe = __builtin_sqrt(e + 1.0);
+  // Both roots in one instruction: clang, keeping errno, calls libm's sqrt
+  // for a scalar __builtin_sqrt (two calls per driver call, on short calls'
+  // critical path); correctly rounded either way.
+  typedef double Pair __attribute__((vector_size(16)));
+  const Pair roots = sqrt_lanes(Pair{1.0 - e, e + 1.0});
+  const double sqrt_1me = roots[0], sqrt_1pe = roots[1];
   return Orbit{e,
                e >= 0.0 ? kSinCosSlack : -kSinCosSlack,
                sqrt_1pe / sqrt_1me - 1.0,

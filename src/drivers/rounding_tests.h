@@ -91,29 +91,42 @@ TRUEANOMALY_LANES_INLINE void start_lanes(const float *mean_anomalies, LaneState
   st->running = splat<I>(int32_t{-1});
 }
 
-// One Newton step and the limit and step tests, on the lanes still running.
-template <int W, Reduction kReduction = Reduction::kNear, StepTest kTest = StepTest::kOnEstimate,
-          class O>
-TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
+// One Newton step's sin and cos: the lanes' estimates within reach of the
+// reduction (others as 0), and their sine and cosine.
+template <int W, Reduction kReduction>
+struct StepSinCos {
+  typename Lanes<W>::Doubles x, s, c;
+  typename Lanes<W>::Int32s in_range;
+};
+
+template <int W, Reduction kReduction>
+TRUEANOMALY_LANES_INLINE void step_sincos(const LaneState<W> *st, StepSinCos<W, kReduction> *t) {
   typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Floats F;
+  const F estimate = st->estimate;
+  const F reduce_max = kReduction == Reduction::kNearAndFar
+                           ? splat<F>(FLT_MAX)
+                           : splat<F>(static_cast<float>(kReduceMax));
+  t->in_range = abs_lanes(estimate) <= reduce_max;  // false for NaN
+  t->x = widen<D>(t->in_range ? estimate : splat<F>(0.0f));
+  if constexpr (kReduction == Reduction::kNearAndFar)
+    sincos_near_far_lanes<W>(t->x, &t->s, &t->c);
+  else
+    sincos_lanes<W>(t->x, &t->s, &t->c);
+}
+
+// One Newton step and the limit and step tests, on the lanes still running.
+template <int W, Reduction kReduction, StepTest kTest, class O>
+TRUEANOMALY_LANES_INLINE void step_from_sincos(LaneState<W> *st, const StepSinCos<W, kReduction> &t,
+                                               const O &orbit) {
   typedef typename Lanes<W>::Floats F;
   typedef typename Lanes<W>::Int32s I;
   const auto e = orbit.e;
   I running = st->running;
   I status = st->status;
   const F estimate = st->estimate;
-
-  const F reduce_max = kReduction == Reduction::kNearAndFar
-                           ? splat<F>(FLT_MAX)
-                           : splat<F>(static_cast<float>(kReduceMax));
-  const I in_range = abs_lanes(estimate) <= reduce_max;  // false for NaN
-  const D x = widen<D>(in_range ? estimate : splat<F>(0.0f));
-  D s, c;
-  if constexpr (kReduction == Reduction::kNearAndFar)
-    sincos_near_far_lanes<W>(x, &s, &c);
-  else
-    sincos_lanes<W>(x, &s, &c);
-
+  const auto x = t.x, s = t.s, c = t.c;
+  const I in_range = t.in_range;
   // f = ((E - sin(E)*e) - M) and d = (1 - cos(E)*e) in double, then float,
   // at both ends of the interval that holds libm's sin and cos. Every
   // operation is monotonic in sin (or cos), so f and d of libm's values lie
@@ -178,27 +191,95 @@ TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
   st->running = running;
 }
 
+// One Newton step of one group.
+template <int W, Reduction kReduction = Reduction::kNear, StepTest kTest = StepTest::kOnEstimate,
+          class O>
+TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
+  StepSinCos<W, kReduction> t;
+  step_sincos<W, kReduction>(st, &t);
+  step_from_sincos<W, kReduction, kTest>(st, t, orbit);
+}
+
+// Whether a block's groups are written out stage by stage across the groups
+// (every group's sin and cos, then every group's step; every group's half
+// angles, then every group's nu) or group after group. Each group is one
+// long chain of dependent operations, and the CPU overlaps the groups only
+// where their code lies close together. GCC's pre-allocation scheduler
+// interleaves them itself (CMakeLists.txt), and from the staged order its
+// schedule measured slower; clang keeps roughly the order it is given, and
+// needs the stages (docs/performance.md). Only the order of independent
+// operations differs: every lane's operations are the same.
+#if defined(__clang__)
+constexpr bool kStageGroupsInSource = true;
+#else
+constexpr bool kStageGroupsInSource = false;
+#endif
+
+// A block's orbit for group j: one for every group, or one per group.
+template <class O>
+__attribute__((always_inline)) inline const O &group_orbit(const O &orbit, int) {
+  return orbit;
+}
+template <class O, int kGroups>
+__attribute__((always_inline)) inline const O &group_orbit(const O (&orbits)[kGroups], int j) {
+  return orbits[j];
+}
+
+// One Newton step of kGroups groups (iterate_lanes of each); orbit is one
+// for every group or an array of one per group.
+template <int W, int kGroups, Reduction kReduction = Reduction::kNear,
+          StepTest kTest = StepTest::kOnEstimate, class Orbits>
+TRUEANOMALY_LANES_INLINE void iterate_groups(LaneState<W> *st, const Orbits &orbit) {
+  if constexpr (kStageGroupsInSource) {
+    StepSinCos<W, kReduction> t[kGroups];
+#pragma GCC unroll 8
+    for (int j = 0; j < kGroups; ++j) step_sincos<W, kReduction>(&st[j], &t[j]);
+#pragma GCC unroll 8
+    for (int j = 0; j < kGroups; ++j)
+      step_from_sincos<W, kReduction, kTest>(&st[j], t[j], group_orbit(orbit, j));
+  } else {
+#pragma GCC unroll 8
+    for (int j = 0; j < kGroups; ++j)
+      iterate_lanes<W, kReduction, kTest>(&st[j], group_orbit(orbit, j));
+  }
+}
+
+// The conversion's half-angle products of W lanes' estimates (others as 0).
+template <int W>
+struct HalfAngles {
+  typename Lanes<W>::Doubles E, sc, ss;
+  typename Lanes<W>::Int32s half_ok;
+};
+
+template <int W>
+TRUEANOMALY_LANES_INLINE void half_angles(typename Lanes<W>::Floats estimate, HalfAngles<W> *h) {
+  typedef typename Lanes<W>::Doubles D;
+  typedef typename Lanes<W>::Floats F;
+  const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
+  h->half_ok = abs_lanes(estimate) <= reduce_max;  // false for NaN
+  h->E = widen<D>(h->half_ok ? estimate : splat<F>(0.0f));
+  // E/2 as a product, exact as the quotient is: under -frounding-math clang
+  // keeps a division by 2 a division, at a division's cost.
+  half_angle_products<W>(h->E * 0.5, &h->sc, &h->ss);
+}
+
 // nu = 2*atan2(sqrt(e+1)*sin(E/2), sqrt(1-e)*cos(E/2)) of the lanes whose
 // status is kSolved, by kConversion, its value tested for rounding the same
 // way; other lanes keep their status, and their true_anomaly is not to be
 // used.
 template <int W, Conversion kConversion, class O>
-TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::Floats estimate,
-                                          typename Lanes<W>::Int32s status_in, const O &orbit,
-                                          float *true_anomaly, int32_t *status_out) {
+TRUEANOMALY_LANES_INLINE void finish_from_half_angles(const HalfAngles<W> &h,
+                                                      typename Lanes<W>::Int32s status_in,
+                                                      const O &orbit, float *true_anomaly,
+                                                      int32_t *status_out) {
   typedef typename Lanes<W>::Doubles D;
   typedef typename Lanes<W>::Floats F;
   typedef typename Lanes<W>::Int32s I;
-  const F reduce_max = splat<F>(static_cast<float>(2.0 * kReduceMax));
-  const I half_ok = abs_lanes(estimate) <= reduce_max;  // false for NaN
-  const D E = widen<D>(half_ok ? estimate : splat<F>(0.0f));
-  D sc, ss;
-  half_angle_products<W>(E / 2.0, &sc, &ss);
   D nu;
   if constexpr (kConversion == Conversion::kOffset) {
-    nu = true_anomaly_offset_lanes<W>(E, sc, ss, orbit.k_minus_1);
+    nu = true_anomaly_offset_lanes<W>(h.E, h.sc, h.ss, orbit.k_minus_1);
   } else {
-    nu = wide_offset_nu<W>(E, sc, ss, orbit);
+    nu = wide_offset_nu<W>(h.E, h.sc, h.ss, orbit);
   }
   const F nu_lo = narrow<F>(nu - kTrueAnomalySlack);
   const F nu_hi = narrow<F>(nu + kTrueAnomalySlack);
@@ -207,11 +288,57 @@ TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::Floats estimate,
   // kBranchCutLimit (error_budget.h).
   const F abs_nu = abs_lanes(nu_lo);
   const I off_cut = abs_nu < kBranchCutLimit;
-  const I nu_decided = half_ok & off_cut & (same_bits<I>(nu_lo) == same_bits<I>(nu_hi));
+  const I nu_decided = h.half_ok & off_cut & (same_bits<I>(nu_lo) == same_bits<I>(nu_hi));
   const I undecided = (status_in == int32_t{kSolved}) & ~nu_decided;
   const I status = undecided ? splat<I>(int32_t{kUndecided}) : status_in;
   memcpy(true_anomaly, &nu_lo, sizeof nu_lo);
   memcpy(status_out, &status, sizeof status);
+}
+
+template <int W, Conversion kConversion, class O>
+TRUEANOMALY_LANES_INLINE void finish_lanes(typename Lanes<W>::Floats estimate,
+                                          typename Lanes<W>::Int32s status_in, const O &orbit,
+                                          float *true_anomaly, int32_t *status_out) {
+  HalfAngles<W> h;
+  half_angles<W>(estimate, &h);
+  finish_from_half_angles<W, kConversion>(h, status_in, orbit, true_anomaly, status_out);
+}
+
+// finish_lanes of kGroups groups (see kStageGroupsInSource), orbit as for
+// iterate_groups; group j's results at true_anomaly + j*W, status_out + j*W.
+template <int W, int kGroups, Conversion kConversion, class Orbits>
+TRUEANOMALY_LANES_INLINE void finish_groups(const typename Lanes<W>::Floats *estimate,
+                                           const typename Lanes<W>::Int32s *status_in,
+                                           const Orbits &orbit, float *true_anomaly,
+                                           int32_t *status_out) {
+  if constexpr (kStageGroupsInSource) {
+    HalfAngles<W> h[kGroups];
+#pragma GCC unroll 8
+    for (int j = 0; j < kGroups; ++j) half_angles<W>(estimate[j], &h[j]);
+#pragma GCC unroll 8
+    for (int j = 0; j < kGroups; ++j)
+      finish_from_half_angles<W, kConversion>(h[j], status_in[j], group_orbit(orbit, j),
+                                              true_anomaly + j * W, status_out + j * W);
+  } else {
+#pragma GCC unroll 8
+    for (int j = 0; j < kGroups; ++j)
+      finish_lanes<W, kConversion>(estimate[j], status_in[j], group_orbit(orbit, j),
+                                   true_anomaly + j * W, status_out + j * W);
+  }
+}
+
+// The same for the groups' states.
+template <int W, int kGroups, Conversion kConversion, class Orbits>
+TRUEANOMALY_LANES_INLINE void finish_groups(const LaneState<W> *st, const Orbits &orbit,
+                                           float *true_anomaly, int32_t *status_out) {
+  typename Lanes<W>::Floats estimate[kGroups];
+  typename Lanes<W>::Int32s status[kGroups];
+#pragma GCC unroll 8
+  for (int j = 0; j < kGroups; ++j) {
+    estimate[j] = st[j].estimate;
+    status[j] = st[j].status;
+  }
+  finish_groups<W, kGroups, kConversion>(estimate, status, orbit, true_anomaly, status_out);
 }
 
 }  // namespace

@@ -196,9 +196,7 @@ __attribute__((noinline)) void first_step(const Call &call, const Source &source
       orbit[j] = s.shared;
   }
   // The groups' steps side by side (see solve_lanes).
-#pragma GCC unroll 8
-  for (int j = 0; j < kGroups; ++j)
-    iterate_lanes<W, Reduction::kNear, StepTest::kOnFAndD>(&st[j], orbit[j]);
+  iterate_groups<W, kGroups, Reduction::kNear, StepTest::kOnFAndD>(st, orbit);
   const int32_t slot = static_cast<int32_t>(base & (kWindow - 1));
   const I lanes = lane_numbers<I>();
 #pragma GCC unroll 8
@@ -291,7 +289,10 @@ TRUEANOMALY_LANES_INLINE void straggler_step(StragglerState<Source::kPerElement>
 #pragma GCC unroll 8
     for (int j = 0; j < kGroups; ++j)
       far |= st[j].running & (abs_lanes(st[j].estimate) > static_cast<float>(kReduceMax));
-    // One branch for the batch: each variant's groups run side by side.
+    // One branch for the batch: each variant's groups run side by side,
+    // group after group even where kStageGroupsInSource (staged, clang's
+    // batch measured no faster, and its frame grew past trueanomaly.h's
+    // stack bound).
     if (__builtin_expect(lane_bits(far) != 0, 0)) {
 #pragma GCC unroll 8
       for (int j = 0; j < kGroups; ++j) iterate_lanes<W, Reduction::kNearAndFar>(&st[j], orbit[j]);
@@ -414,24 +415,22 @@ __attribute__((noinline)) bool finish_block(Call &call, const Source &source,
   if constexpr (Source::kPerElement) {
     float given[kBlock];
     load_block(source.e, base, n, given);
+    LaneOrbit<W> orbit[kGroups];
 #pragma GCC unroll 8
     for (int j = 0; j < kGroups; ++j) {
       F lane_e;
       I outside;
       cap_lanes(lanes_at<F>(given + j * W), &lane_e, &outside);
-      const LaneOrbit<W> orbit =
-          make_lane_orbit<W>(lane_e, s.shared.max_iterations, s.shared.step_threshold);
+      orbit[j] = make_lane_orbit<W>(lane_e, s.shared.max_iterations, s.shared.step_threshold);
       // Outside the vector domain the lanes ran with e = 0: the plain solve
       // decides these elements.
-      const I lane_status = outside ? splat<I>(int32_t{kUndecided}) : status[j];
-      finish_lanes<W, Conversion::kOffsetWide>(estimate[j], lane_status, orbit,
-                                               r.true_anomaly + j * W, r.status + j * W);
+      status[j] = outside ? splat<I>(int32_t{kUndecided}) : status[j];
     }
+    finish_groups<W, kGroups, Conversion::kOffsetWide>(estimate, status, orbit, r.true_anomaly,
+                                                       r.status);
   } else {
-#pragma GCC unroll 8
-    for (int j = 0; j < kGroups; ++j)
-      finish_lanes<W, Conversion::kOffsetWide>(estimate[j], status[j], s.shared,
-                                               r.true_anomaly + j * W, r.status + j * W);
+    finish_groups<W, kGroups, Conversion::kOffsetWide>(estimate, status, s.shared,
+                                                       r.true_anomaly, r.status);
   }
   return store_solved_block<kBlock, true>(call, r, base, n, source);
 }

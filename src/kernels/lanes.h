@@ -107,6 +107,8 @@ __attribute__((always_inline)) inline D sqrt_lanes(D x) {
   if constexpr (sizeof(D) == sizeof(__m256d))
     return same_bits<D>(_mm256_sqrt_pd(same_bits<__m256d>(x)));
 #endif
+  if constexpr (sizeof(D) == sizeof(__m128d))
+    return same_bits<D>(_mm_sqrt_pd(same_bits<__m128d>(x)));
   for (unsigned k = 0; k < sizeof(D) / sizeof(double); ++k) x[k] = __builtin_sqrt(x[k]);
   return x;
 }
