@@ -200,6 +200,40 @@ __attribute__((noinline)) int32_t convert_blocks(Call &call, float e) {
   return count;
 }
 
+// Whether a call that one block holds skips convert_blocks's loop. In the
+// loop clang hoists the block's constants out and, short of registers,
+// spills them, a store and a load each, which a call of one block pays in
+// full; GCC leaves them in place, and its one-block calls measured no
+// faster without the loop, at e = 0.9 slower (docs/performance.md).
+#if defined(__clang__)
+constexpr bool kOneBlockWithoutLoop = true;
+#else
+constexpr bool kOneBlockWithoutLoop = false;
+#endif
+
+// convert_blocks for a call that one block holds (count <= W * kGroups, and
+// kRule not kTwoSteps), without the loop.
+template <int W, int kGroups, StepRule kRule, Conversion kConversion>
+__attribute__((noinline)) void convert_one_block(Call &call, float e) {
+  static_assert(kRule != StepRule::kTwoSteps, "a block left unsolved has no caller to go on");
+  const Orbit orbit = make_orbit(e, call.max_iterations, call.tolerance);
+  constexpr int32_t kBlock = W * kGroups;
+  float block[kBlock];
+  load_block(call.in, 0, call.count, block);
+  BlockResult<kBlock> r;
+  solve_lanes<W, kGroups, kRule, kConversion>(block, call.count, orbit, call.tolerance, &r);
+  store_solved_block<kBlock, false>(call, r, 0, call.count, OneEccentricity{e});
+}
+
+// A call that one block of kGroups holds, by kOneBlockWithoutLoop.
+template <int W, int kGroups, StepRule kRule, Conversion kConversion>
+inline void convert_within_one_block(Call &call, float e) {
+  if constexpr (kOneBlockWithoutLoop)
+    convert_one_block<W, kGroups, kRule, kConversion>(call, e);
+  else
+    convert_blocks<W, kGroups, kRule, kConversion>(call, e);
+}
+
 }  // namespace
 }  // namespace trueanomaly_detail
 

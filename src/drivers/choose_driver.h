@@ -99,7 +99,7 @@ __attribute__((noinline)) void convert_blocks_then_left_over(Call &call, float e
   convert_blocks<W, kGroups, kRule, kConversion>(blocks, e);
   if (call.absorb(blocks, 0)) return;
   Call last = call.rest(whole);
-  convert_blocks<W, kLeftOverGroups, kRule, kConversion>(last, e);
+  convert_within_one_block<W, kLeftOverGroups, kRule, kConversion>(last, e);
   call.absorb(last, whole);
 }
 
@@ -115,11 +115,15 @@ inline void convert_fitted_blocks(Call &call, float e) {
   constexpr int kHalf = kBlockGroups >= 2 ? kBlockGroups / 2 : 1;
   constexpr int kAllButOne = kBlockGroups >= 2 ? kBlockGroups - 1 : 1;
   if (call.count <= W * kHalf) {
-    convert_blocks<W, kHalf, kRule, kConversion>(call, e);
+    convert_within_one_block<W, kHalf, kRule, kConversion>(call, e);
     return;
   }
   if (kAllButOne > kHalf && call.count <= W * kAllButOne) {
-    convert_blocks<W, kAllButOne, kRule, kConversion>(call, e);
+    convert_within_one_block<W, kAllButOne, kRule, kConversion>(call, e);
+    return;
+  }
+  if (call.count <= W * kBlockGroups) {
+    convert_within_one_block<W, kBlockGroups, kRule, kConversion>(call, e);
     return;
   }
   if constexpr (kLongCallGroups > 0) {
