@@ -29,9 +29,12 @@ for path in "${paths[@]}"; do
     *) echo "unknown path $path"; exit 2 ;;
   esac
   g++ "${common[@]}" "${flags[@]}" -S tools/throughput_floor_regions.cpp -o "$out/$path.s"
-  # finish_block is out of line: its body, from its label to its end, as a region.
-  awk '/^_Z.*finish_block.*:$/ && !done {on = 1; print "# LLVM-MCA-BEGIN finish_block"; next}
-       on && /\.cfi_endproc/ {print "# LLVM-MCA-END"; on = 0; done = 1}
+  # finish_block and first_step are out of line: each body, from its label
+  # to its end, as a region (first_step's as straggler_start).
+  awk '/^_Z.*finish_block.*:$/ && !done["finish_block"] {on = "finish_block"}
+       /^_Z.*first_step.*:$/ && !done["straggler_start"] {on = "straggler_start"}
+       on != "" && !begun {print; print "# LLVM-MCA-BEGIN " on; begun = 1; next}
+       on != "" && /\.cfi_endproc/ {print "# LLVM-MCA-END"; done[on] = 1; on = ""; begun = 0}
        {print}' "$out/$path.s" >"$out/$path.regions.s"
   echo "--- $path on llvm-mca's $mcpu model (cycles per iteration; per element)"
   llvm-mca -mcpu="$mcpu" -iterations=200 "$out/$path.regions.s" 2>/dev/null |

@@ -7,9 +7,10 @@
 //                     conversions, rounding tests (the e <= 0.5 case)
 //   straggler_batch   one full batch of the straggler driver: a Newton step
 //                     of a block's stragglers, window stores, queueing
-//   straggler_start   one block's first steps in the straggler driver
-// and finish_block (a block's conversions and stores from the window), which
-// is out of line: the script marks its body.
+// and two out-of-line functions whose bodies the script marks:
+//   straggler_start   first_step, one block's first steps in the straggler
+//                     driver
+//   finish_block      a block's conversions and stores from the window
 #include "drivers/choose_driver.h"
 #include "path_avx2.h"
 #include "path_avx512.h"
@@ -37,13 +38,12 @@ extern "C" void straggler_batch(StragglerState<false> *s) {
   __asm__ volatile("# LLVM-MCA-END");
 }
 
+// Only to have first_step's and finish_block's out-of-line bodies in the
+// assembly (the script marks them).
 extern "C" void straggler_start(const Call *call, StragglerState<false> *s) {
-  __asm__ volatile("# LLVM-MCA-BEGIN straggler_start");
   first_step<W, kStraggler>(*call, OneEccentricity{0.99f}, *s, W * kStraggler);
-  __asm__ volatile("# LLVM-MCA-END");
 }
 
-// Only to have finish_block's out-of-line body in the assembly.
 extern "C" bool straggler_finish(Call *call, const StragglerState<false> *s) {
   return finish_block<W, kStraggler>(*call, OneEccentricity{0.99f}, *s, W * kStraggler);
 }
