@@ -14,6 +14,9 @@
 # fastest speed-up of each build, the spread (largest / smallest - 1), and
 # beside it the same figure for "control", built exactly as "default" (the
 # same bytes): what the machine's noise alone gives.
+# FORCED=avx2 (or another path) times that path forced instead of the array
+# entry: then each build is a benchmark build of its own (the forced paths
+# are the benchmark's own copy of the library's code), in OUT.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-3}
@@ -28,29 +31,39 @@ flags=("" ""
        "-include $pad -DPLACEMENT_PAD=16"
        "-include $pad -DPLACEMENT_PAD=32"
        "-include $pad -DPLACEMENT_PAD=48")
-[[ -x $bench ]] || { echo "no benchmark at $bench (see the comment at the top)"; exit 2; }
+forced=${FORCED:-}
+[[ -n $forced || -x $bench ]] || { echo "no benchmark at $bench (see the comment at the top)"; exit 2; }
+timed=${forced:+path_$forced}
+timed=${timed:-array_entry}
 for i in "${!names[@]}"; do
-  cmake -S . -B "$out/${names[i]}" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_CXX_FLAGS="${flags[i]}" >/dev/null
-  cmake --build "$out/${names[i]}" --target trueanomaly >/dev/null
+  if [[ -n $forced ]]; then
+    cmake -S . -B "$out/${names[i]}" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DTRUEANOMALY_BUILD_BENCHMARKS=ON -DCMAKE_CXX_FLAGS="${flags[i]}" >/dev/null
+    cmake --build "$out/${names[i]}" --target trueanomaly_bench >/dev/null
+  else
+    cmake -S . -B "$out/${names[i]}" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_CXX_FLAGS="${flags[i]}" >/dev/null
+    cmake --build "$out/${names[i]}" --target trueanomaly >/dev/null
+  fi
 done
 for round in $(seq "$rounds"); do
   for name in "${names[@]}"; do
-    TRUEANOMALY_BENCH_LIBRARY=$out/$name/libtrueanomaly.so "$bench" \
-      --benchmark_filter='(libm_loop|array_entry)/e:[0-9.]+/n:1048576$' \
+    if [[ -n $forced ]]; then run=("$out/$name/bench/trueanomaly_bench")
+    else run=(env "TRUEANOMALY_BENCH_LIBRARY=$out/$name/libtrueanomaly.so" "$bench"); fi
+    "${run[@]}" --benchmark_filter="(libm_loop|$timed)/e:[0-9.]+/n:1048576\$" \
       --benchmark_format=json --benchmark_out="$out/$name.$round.json" >/dev/null 2>&1
   done
 done
-python3 - "$out" "$rounds" "${names[@]}" <<'PYTHON'
+python3 - "$out" "$rounds" "$timed" "${names[@]}" <<'PYTHON'
 import json, sys
-out, rounds, names = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+out, rounds, timed, names = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4:]
 best = {}  # (case, build) -> fastest speed-up over the libm loop, per run
 for name in names:
     for r in range(1, rounds + 1):
         runs = json.load(open(f"{out}/{name}.{r}.json"))["benchmarks"]
         low = {b["run_name"]: b["real_time"] for b in runs if b.get("aggregate_name") == "min"}
         for run, t in low.items():
-            if run.startswith("array_entry/"):
+            if run.startswith(timed + "/"):
                 case = run.split("/", 1)[1]
                 ratio = low["libm_loop/" + case] / t
                 best[case, name] = max(best.get((case, name), 0), ratio)
