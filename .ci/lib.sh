@@ -22,7 +22,8 @@ native_path() {
   flags=" $(grep -m1 '^flags' /proc/cpuinfo 2>/dev/null | cut -d: -f2) "
   if [[ $(uname -m) != x86_64 || $flags != *" avx2 "* || $flags != *" fma "* ]]; then
     echo plain
-  elif [[ $flags == *" avx512f "* ]]; then
+  elif [[ $flags == *" avx512f "* && $flags == *" avx512vl "* && $flags == *" avx512dq "* &&
+          $flags == *" avx512bw "* ]]; then
     echo avx512
   else
     echo avx2

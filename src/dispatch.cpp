@@ -52,7 +52,7 @@ TRUEANOMALY_RESOLVER_SAFE void cpuid(unsigned leaf, unsigned *regs) {
 // instrumented by the sanitizers, in the load-time resolver.
 struct CpuFeatures {
   bool avx2_fma;     // AVX2 and FMA, ymm state saved
-  bool avx512f_fma;  // AVX-512F and FMA, zmm and opmask state saved
+  bool avx512_fma;   // AVX-512 F, VL, DQ, BW and FMA, zmm and opmask state saved
 };
 
 TRUEANOMALY_RESOLVER_SAFE CpuFeatures cpu_features() {
@@ -69,9 +69,11 @@ TRUEANOMALY_RESOLVER_SAFE CpuFeatures cpu_features() {
   const bool ymm_saved = (xcr0_lo & 0x6u) == 0x6u;    // SSE and AVX state
   const bool zmm_saved = (xcr0_lo & 0xe6u) == 0xe6u;  // plus opmask, ZMM_Hi256, Hi16_ZMM
   cpuid(7, r);
-  const bool avx2 = r[1] & (1u << 5), avx512f = r[1] & (1u << 16);
+  const bool avx2 = r[1] & (1u << 5);
+  // F (bit 16), DQ (17), BW (30), VL (31).
+  const unsigned avx512 = (1u << 16) | (1u << 17) | (1u << 30) | (1u << 31);
   f.avx2_fma = ymm_saved && avx2;
-  f.avx512f_fma = f.avx2_fma && zmm_saved && avx512f;
+  f.avx512_fma = f.avx2_fma && zmm_saved && (r[1] & avx512) == avx512;
 #endif
   return f;
 }
@@ -80,7 +82,7 @@ TRUEANOMALY_RESOLVER_SAFE bool meets(const CpuFeatures &f, CpuRequirement requir
   switch (requirement) {
     case CpuRequirement::none: return true;
     case CpuRequirement::avx2_fma: return f.avx2_fma;
-    case CpuRequirement::avx512f_fma: return f.avx512f_fma;
+    case CpuRequirement::avx512_fma: return f.avx512_fma;
   }
   return false;
 }

@@ -45,7 +45,9 @@ using SolveOneFn = float (*)(float mean_anomaly, float eccentricity, int32_t max
 
 // What the CPU must have, and the OS must save the registers of, to run an
 // implementation (dispatch.cpp checks it with cpuid and xgetbv).
-enum class CpuRequirement { none, avx2_fma, avx512f_fma };
+// avx512_fma: AVX-512 F, VL, DQ and BW (every AVX-512 CPU but Xeon Phi), so
+// that a build may use the three beyond F (cmake/VectorPaths.cmake).
+enum class CpuRequirement { none, avx2_fma, avx512_fma };
 
 // How a vector implementation's drivers are laid out (drivers/): lanes is
 // the doubles per register, W; each block holds groups of W lanes, side by

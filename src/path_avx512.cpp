@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The AVX-512 implementation: the drivers of src/drivers/ with eight lanes,
-// compiled with -mavx512f -mfma from the same source as the AVX2 one
-// (cmake/VectorPaths.cmake). Reached only on CPUs with both (dispatch.cpp),
+// compiled with -mavx512f -mfma (and, by clang, VL, DQ and BW) from the same
+// source as the AVX2 one (cmake/VectorPaths.cmake). Reached only on CPUs
+// with AVX-512 F, VL, DQ and BW and FMA (dispatch.cpp),
 // which have AVX2 too: the scalar entry keeps the AVX2 kernel, whose chain
 // for one element gains nothing from wider registers.
 #include "path_avx512.h"
@@ -27,7 +28,7 @@ int32_t convert_elements_avx512(const float *in, const float *eccentricities, in
 }  // namespace
 
 extern const Implementation kAvx512 = {
-    "avx512", "AVX-512", CpuRequirement::avx512f_fma, kAvx512Shape,
+    "avx512", "AVX-512", CpuRequirement::avx512_fma, kAvx512Shape,
     convert_array_avx512, convert_elements_avx512, solve_one_avx2};
 
 }  // namespace trueanomaly_detail
