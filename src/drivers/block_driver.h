@@ -27,13 +27,6 @@ TRUEANOMALY_LANES_INLINE bool step_groups(LaneState<W> *st, const Orbit &orbit) 
   return running;
 }
 
-// Steps the groups until no lane runs.
-template <int W, int kGroups>
-TRUEANOMALY_LANES_INLINE void step_until_stopped(LaneState<W> *st, const Orbit &orbit) {
-  while (step_groups<W, kGroups>(st, orbit)) {
-  }
-}
-
 // Counting lanes: lane k holds k.
 template <class I>
 __attribute__((always_inline)) inline I lane_numbers() {
@@ -96,13 +89,15 @@ TRUEANOMALY_LANES_INLINE void solve_with_scalar_tail(LaneState<W> *st, const Orb
   }
 }
 
-// The same, out of line, for blocks that need more than one step where one
-// is the rule (see solve_lanes). It takes a copy of the block's state: were
-// the block's own state to have its address taken, clang would keep all of
-// it in memory on the common path too (docs/performance.md).
+// Steps the groups until no lane runs, out of line: for blocks that need
+// more than one step where one is the rule (see solve_lanes). It takes a
+// copy of the block's state: were the block's own state to have its address
+// taken, clang would keep all of it in memory on the common path too
+// (docs/performance.md).
 template <int W, int kGroups>
 __attribute__((noinline)) void step_on(LaneState<W> *st, const Orbit &orbit) {
-  step_until_stopped<W, kGroups>(st, orbit);
+  while (step_groups<W, kGroups>(st, orbit)) {
+  }
 }
 
 // How solve_lanes steps a block:

@@ -93,14 +93,14 @@ TRUEANOMALY_LANES_INLINE void start_lanes(const float *mean_anomalies, LaneState
 
 // One Newton step's sin and cos: the lanes' estimates within reach of the
 // reduction (others as 0), and their sine and cosine.
-template <int W, Reduction kReduction>
+template <int W>
 struct StepSinCos {
   typename Lanes<W>::Doubles x, s, c;
   typename Lanes<W>::Int32s in_range;
 };
 
 template <int W, Reduction kReduction>
-TRUEANOMALY_LANES_INLINE void step_sincos(const LaneState<W> *st, StepSinCos<W, kReduction> *t) {
+TRUEANOMALY_LANES_INLINE void step_sincos(const LaneState<W> *st, StepSinCos<W> *t) {
   typedef typename Lanes<W>::Doubles D;
   typedef typename Lanes<W>::Floats F;
   const F estimate = st->estimate;
@@ -117,7 +117,7 @@ TRUEANOMALY_LANES_INLINE void step_sincos(const LaneState<W> *st, StepSinCos<W, 
 
 // One Newton step and the limit and step tests, on the lanes still running.
 template <int W, Reduction kReduction, StepTest kTest, class O>
-TRUEANOMALY_LANES_INLINE void step_from_sincos(LaneState<W> *st, const StepSinCos<W, kReduction> &t,
+TRUEANOMALY_LANES_INLINE void step_from_sincos(LaneState<W> *st, const StepSinCos<W> &t,
                                                const O &orbit) {
   typedef typename Lanes<W>::Floats F;
   typedef typename Lanes<W>::Int32s I;
@@ -195,7 +195,7 @@ TRUEANOMALY_LANES_INLINE void step_from_sincos(LaneState<W> *st, const StepSinCo
 template <int W, Reduction kReduction = Reduction::kNear, StepTest kTest = StepTest::kOnEstimate,
           class O>
 TRUEANOMALY_LANES_INLINE void iterate_lanes(LaneState<W> *st, const O &orbit) {
-  StepSinCos<W, kReduction> t;
+  StepSinCos<W> t;
   step_sincos<W, kReduction>(st, &t);
   step_from_sincos<W, kReduction, kTest>(st, t, orbit);
 }
@@ -231,7 +231,7 @@ template <int W, int kGroups, Reduction kReduction = Reduction::kNear,
           StepTest kTest = StepTest::kOnEstimate, class Orbits>
 TRUEANOMALY_LANES_INLINE void iterate_groups(LaneState<W> *st, const Orbits &orbit) {
   if constexpr (kStageGroupsInSource) {
-    StepSinCos<W, kReduction> t[kGroups];
+    StepSinCos<W> t[kGroups];
 #pragma GCC unroll 8
     for (int j = 0; j < kGroups; ++j) step_sincos<W, kReduction>(&st[j], &t[j]);
 #pragma GCC unroll 8
