@@ -145,10 +145,11 @@ TEST(PerElementFailure, StopsAtTheFirstFailingElementOrMarksItNaN) {
 // element that needs a third (at e = 0.9, a mean anomaly just below 2^21,
 // where E's float spacing rounds the steps up, and inside the lanes'
 // reduction) sends the rest of the call to the straggler driver, in calls
-// long enough for the two-step blocks (512 elements or more). Wherever it
-// sits (the first block, either side of a block edge of either path, the
-// last element), with a limit that fails it or lets it finish, the outputs
-// are the model's in both failure modes.
+// long enough for the two-step blocks: blocks fitted to the call (100
+// elements: on AVX-512 a last block of five groups, 112: a last one of two)
+// and long-call blocks. Wherever it sits (the first block, either side of a
+// block edge of either path, the last element), with a limit that fails it
+// or lets it finish, the outputs are the model's in both failure modes.
 TEST(OneOrbit, AThirdStepHandsTheRestOverInOrder) {
   std::mt19937_64 rng(11);
   std::uniform_real_distribution<float> circle(-6.28f, 6.28f);
@@ -156,7 +157,7 @@ TEST(OneOrbit, AThirdStepHandsTheRestOverInOrder) {
     float slow = 2.0e6f;
     while (model_solve(slow, e, 100, 0).steps < 3) slow = std::nextafter(slow, INFINITY);
     ASSERT_LT(slow, 4.0e6f);
-    for (size_t n : {size_t{1024}, size_t{3000}}) {
+    for (size_t n : {size_t{100}, size_t{112}, size_t{1024}, size_t{3000}}) {
       for (size_t at : {size_t{0}, size_t{31}, size_t{32}, size_t{63}, size_t{64}, n - 1}) {
         std::vector<float> m(n);
         for (float& x : m) x = circle(rng);

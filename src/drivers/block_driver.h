@@ -186,7 +186,7 @@ __attribute__((noinline)) int32_t convert_blocks(Call &call, float e) {
   for (int64_t base = 0; base < count; base += kBlock) {
     const int32_t n = count - base < kBlock ? static_cast<int32_t>(count - base) : kBlock;
     float block[kBlock];
-    load_block(call.in, base, n, block);
+    load_block<W>(call.in, base, n, block);
     BlockResult<kBlock> r;
     if (!solve_lanes<W, kGroups, kRule, kConversion>(block, n, orbit, call.tolerance, &r))
       return static_cast<int32_t>(base);
@@ -214,19 +214,22 @@ __attribute__((noinline)) void convert_one_block(Call &call, float e) {
   const Orbit orbit = make_orbit(e, call.max_iterations, call.tolerance);
   constexpr int32_t kBlock = W * kGroups;
   float block[kBlock];
-  load_block(call.in, 0, call.count, block);
+  load_block<W>(call.in, 0, call.count, block);
   BlockResult<kBlock> r;
   solve_lanes<W, kGroups, kRule, kConversion>(block, call.count, orbit, call.tolerance, &r);
   store_solved_block<kBlock, false>(call, r, 0, call.count, OneEccentricity{e});
 }
 
-// A call that one block of kGroups holds, by kOneBlockWithoutLoop.
+// A call that one block of kGroups holds, by kOneBlockWithoutLoop; the
+// outcome as convert_blocks's.
 template <int W, int kGroups, StepRule kRule, Conversion kConversion>
-inline void convert_within_one_block(Call &call, float e) {
-  if constexpr (kOneBlockWithoutLoop)
+inline int32_t convert_within_one_block(Call &call, float e) {
+  if constexpr (kOneBlockWithoutLoop && kRule != StepRule::kTwoSteps) {
     convert_one_block<W, kGroups, kRule, kConversion>(call, e);
-  else
-    convert_blocks<W, kGroups, kRule, kConversion>(call, e);
+    return call.count;
+  } else {
+    return convert_blocks<W, kGroups, kRule, kConversion>(call, e);
+  }
 }
 
 }  // namespace

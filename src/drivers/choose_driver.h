@@ -49,9 +49,8 @@ inline bool two_step_rule_applies(float e, int32_t tolerance) {
 
 // Calls of kLongCallMinCount elements or more run blocks of the
 // implementation's long_call_groups, for one step as for two: from about
-// this length on they are faster than the straggler driver (two steps) and
-// than the block driver's usual groups (one step), and slower below it,
-// where they are mostly padding (docs/performance.md).
+// this length on they are faster than the block driver's usual groups, and
+// slower below it, where they are mostly padding (docs/performance.md).
 constexpr int32_t kLongCallMinCount = 512;
 
 // Every element of a call with a limit of 0 or 1 fails after one step.
@@ -59,21 +58,6 @@ inline void fail_every_element(Call &call) {
   call.failed_at(0);
   if (call.keep_going)
     for (int32_t i = 0; i < call.count; ++i) call.out[i] = __builtin_nanf("");
-}
-
-// The two-step block driver, kTwoStepGroups groups per block, handing the
-// rest of the call to the straggler driver (kStragglerGroups groups) at the
-// first block it leaves unsolved.
-template <int W, int kStragglerGroups, int kTwoStepGroups>
-inline void convert_two_step_blocks(Call &call, float e) {
-  const int32_t unsolved =
-      convert_blocks<W, kTwoStepGroups, StepRule::kTwoSteps, Conversion::kOffsetWide>(call, e);
-  if (unsolved == call.count) return;
-  // The blocks wrote nothing from `unsolved` on. A failure before it (kept
-  // as NaN: keep_going) comes first.
-  Call rest = call.rest(unsolved);
-  convert_with_stragglers<W, kStragglerGroups>(rest, OneEccentricity{e});
-  call.absorb(rest, unsolved);
 }
 
 // Short calls at higher eccentricities, where one step is not the rule:
@@ -91,60 +75,89 @@ inline bool short_call_rule_applies(float e, int32_t count) {
 }
 
 // The first `whole` elements in blocks of kGroups groups, then the rest in
-// one block of kLeftOverGroups. Out of line, so that the calls that fill
-// their blocks, the short ones above all, keep the driver's choice inlined.
-template <int W, int kGroups, int kLeftOverGroups, StepRule kRule, Conversion kConversion>
-__attribute__((noinline)) void convert_blocks_then_left_over(Call &call, float e, int32_t whole) {
-  Call blocks = call.part(0, whole);
-  convert_blocks<W, kGroups, kRule, kConversion>(blocks, e);
-  if (call.absorb(blocks, 0)) return;
+// one last block of kLastGroups; the outcome as convert_blocks's. Out of
+// line, so that the calls that fill their blocks, the short ones above all,
+// keep the driver's choice inlined.
+template <int W, int kGroups, int kLastGroups, StepRule kRule, Conversion kConversion>
+__attribute__((noinline)) int32_t convert_blocks_then_last(Call &call, float e, int32_t whole) {
+  if (whole > 0) {
+    Call blocks = call.part(0, whole);
+    const int32_t unsolved = convert_blocks<W, kGroups, kRule, kConversion>(blocks, e);
+    if (call.absorb(blocks, 0)) return call.count;
+    if (unsolved < whole) return unsolved;
+  }
   Call last = call.rest(whole);
-  convert_within_one_block<W, kLeftOverGroups, kRule, kConversion>(last, e);
-  call.absorb(last, whole);
+  const int32_t unsolved = convert_within_one_block<W, kLastGroups, kRule, kConversion>(last, e);
+  if (call.absorb(last, whole)) return call.count;
+  return whole + unsolved;
+}
+
+// The block driver for a call that more than one block of kBlockGroups
+// takes: long calls in blocks of kLongCallGroups (0: none), others in
+// blocks of kBlockGroups, where the elements left over after the whole
+// blocks, if one group holds them, join the last whole block as a group of
+// its own (AVX-512's 100 elements: blocks of 32, 32 and 36), and if half a
+// block holds them, take a last block of half the groups. A block of their
+// own would wait on a whole block's chain of dependent operations for a
+// few elements; as a group of the last block they cost their arithmetic
+// (docs/performance.md). The outcome as convert_blocks's.
+template <int W, int kBlockGroups, int kLongCallGroups, StepRule kRule, Conversion kConversion>
+inline int32_t convert_several_blocks(Call &call, float e) {
+  constexpr int kHalf = kBlockGroups >= 2 ? kBlockGroups / 2 : 1;
+  if constexpr (kLongCallGroups > 0) {
+    if (call.count >= kLongCallMinCount)
+      return convert_blocks<W, kLongCallGroups, kRule, kConversion>(call, e);
+  }
+  const int32_t left_over = call.count % (W * kBlockGroups);
+  if (left_over == 0 || left_over > W * kHalf || call.count < W * kBlockGroups)
+    return convert_blocks<W, kBlockGroups, kRule, kConversion>(call, e);
+  if (left_over <= W)
+    return convert_blocks_then_last<W, kBlockGroups, kBlockGroups + 1, kRule, kConversion>(
+        call, e, call.count - left_over - W * kBlockGroups);
+  return convert_blocks_then_last<W, kBlockGroups, kHalf, kRule, kConversion>(
+      call, e, call.count - left_over);
 }
 
 // The block driver with as many groups as the call fills: a short array
 // that fills half a block at most runs half the groups; one that fills all
-// but the last group at most runs one group fewer; long calls run
-// kLongCallGroups (0: none); other calls run whole blocks, and a last block
-// that half a block holds runs half the groups, which wait on one chain
-// instead of a whole block's arithmetic on padding (AVX-512's 100 elements:
-// three blocks of 32 and 4 left over).
+// but the last group at most runs one group fewer; one block's worth runs
+// one block; longer calls run convert_several_blocks.
 template <int W, int kBlockGroups, int kLongCallGroups, StepRule kRule, Conversion kConversion>
 inline void convert_fitted_blocks(Call &call, float e) {
+  static_assert(kRule != StepRule::kTwoSteps, "see convert_two_step_blocks");
   constexpr int kHalf = kBlockGroups >= 2 ? kBlockGroups / 2 : 1;
   constexpr int kAllButOne = kBlockGroups >= 2 ? kBlockGroups - 1 : 1;
-  if (call.count <= W * kHalf) {
+  if (call.count <= W * kHalf)
     convert_within_one_block<W, kHalf, kRule, kConversion>(call, e);
-    return;
-  }
-  if (kAllButOne > kHalf && call.count <= W * kAllButOne) {
+  else if (kAllButOne > kHalf && call.count <= W * kAllButOne)
     convert_within_one_block<W, kAllButOne, kRule, kConversion>(call, e);
-    return;
-  }
-  if (call.count <= W * kBlockGroups) {
+  else if (call.count <= W * kBlockGroups)
     convert_within_one_block<W, kBlockGroups, kRule, kConversion>(call, e);
-    return;
-  }
-  if constexpr (kLongCallGroups > 0) {
-    if (call.count >= kLongCallMinCount) {
-      convert_blocks<W, kLongCallGroups, kRule, kConversion>(call, e);
-      return;
-    }
-  }
-  const int32_t left_over = call.count % (W * kBlockGroups);
-  if (left_over == 0 || left_over > W * kHalf) {
-    convert_blocks<W, kBlockGroups, kRule, kConversion>(call, e);
-    return;
-  }
-  convert_blocks_then_left_over<W, kBlockGroups, kHalf, kRule, kConversion>(call, e,
-                                                                           call.count - left_over);
+  else
+    convert_several_blocks<W, kBlockGroups, kLongCallGroups, kRule, kConversion>(call, e);
+}
+
+// The two-step block driver (calls of more than one block: shorter ones
+// are short calls), handing the rest of the call to the straggler driver
+// (kStragglerGroups groups) at the first block it leaves unsolved.
+template <int W, int kStragglerGroups, int kBlockGroups, int kLongCallGroups>
+inline void convert_two_step_blocks(Call &call, float e) {
+  const int32_t unsolved =
+      convert_several_blocks<W, kBlockGroups, kLongCallGroups, StepRule::kTwoSteps,
+                             Conversion::kOffsetWide>(call, e);
+  if (unsolved == call.count) return;
+  // The blocks wrote nothing from `unsolved` on. A failure before it (kept
+  // as NaN: keep_going) comes first.
+  Call rest = call.rest(unsolved);
+  convert_with_stragglers<W, kStragglerGroups>(rest, OneEccentricity{e});
+  call.absorb(rest, unsolved);
 }
 
 // One eccentricity e (capped, within the vector domain): the block driver
 // where one step is the rule, and (stepping until every lane stops) in
 // short calls at higher eccentricities; the two-step blocks where two steps
-// are the rule (long calls); the straggler driver elsewhere. Groups per
+// are the rule (calls of more than one block); the straggler driver
+// elsewhere. Groups per
 // block as the implementation's DriverShape says (kLongCallGroups 0: long
 // calls as shorter ones, and no two-step blocks).
 template <int W, int kStragglerGroups, int kBlockGroups, int kLongCallGroups>
@@ -157,8 +170,8 @@ inline void convert_one_orbit_lanes(Call &call, float e) {
     return convert_fitted_blocks<W, kBlockGroups, 0, StepRule::kUntilStopped,
                                  Conversion::kOffsetWide>(call, e);
   if constexpr (kLongCallGroups > 0) {
-    if (call.count >= kLongCallMinCount && two_step_rule_applies(e, call.tolerance))
-      return convert_two_step_blocks<W, kStragglerGroups, kLongCallGroups>(call, e);
+    if (two_step_rule_applies(e, call.tolerance) && call.count > W * kBlockGroups)
+      return convert_two_step_blocks<W, kStragglerGroups, kBlockGroups, kLongCallGroups>(call, e);
   }
   convert_with_stragglers<W, kStragglerGroups>(call, OneEccentricity{e});
 }

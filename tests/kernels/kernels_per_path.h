@@ -123,14 +123,15 @@ int32_t until_stopped_driver(const float *in, int32_t count, float e, float *out
   return status_of(call);
 }
 
-// Forced for any e and tolerance, handing over to the straggler driver as
-// the path does.
-template <int W, int kStragglerGroups, int kTwoStepGroups>
+// Forced for any e, tolerance and length (blocks fitted to the call below
+// kLongCallMinCount, long-call blocks from there on), handing over to the
+// straggler driver as the path does.
+template <int W, int kStragglerGroups, int kBlockGroups, int kLongCallGroups>
 int32_t two_step_driver(const float *in, int32_t count, float e, float *out,
                         int32_t max_iterations, int32_t tolerance) {
   if (max_iterations <= 1) return -1;
   Call call = Call::over(in, count, out, max_iterations, tolerance, false);
-  convert_two_step_blocks<W, kStragglerGroups, kTwoStepGroups>(call, e);
+  convert_two_step_blocks<W, kStragglerGroups, kBlockGroups, kLongCallGroups>(call, e);
   return status_of(call);
 }
 
@@ -195,7 +196,7 @@ struct KernelsFor {
        &until_stopped_driver<W, kBlock>},
       {W, kStraggler, kBlock, kLongCall, Driver::stragglers, &straggler_driver<W, kStraggler>},
       {W, kStraggler, kBlock, kLongCallGroups, Driver::two_step,
-       &two_step_driver<W, kStraggler, kLongCallGroups>},
+       &two_step_driver<W, kStraggler, kBlock, kLongCallGroups>},
   }};
   static constexpr std::array<Shape, kWiderShapes> wider_shapes = [] {
     std::array<Shape, kWiderShapes> out{};
