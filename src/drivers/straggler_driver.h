@@ -183,8 +183,8 @@ __attribute__((noinline)) void first_step(const Call &call, const Source &source
   const int64_t base = s.next;
   make_room(&s.q, kBlock + W);
   float block[kBlock], block_e[Source::kPerElement ? kBlock : 1];
-  load_block<W>(call.in, base, n, block);
-  if constexpr (Source::kPerElement) load_block<W>(source.e, base, n, block_e);
+  load_block(call.in, base, n, block);
+  if constexpr (Source::kPerElement) load_block(source.e, base, n, block_e);
   LaneState<W> st[kGroups];
   GroupOrbit<W, Source> orbit[kGroups];
 #pragma GCC unroll 8
@@ -414,7 +414,7 @@ __attribute__((noinline)) bool finish_block(Call &call, const Source &source,
   BlockResult<kBlock> r;
   if constexpr (Source::kPerElement) {
     float given[kBlock];
-    load_block<W>(source.e, base, n, given);
+    load_block(source.e, base, n, given);
     LaneOrbit<W> orbit[kGroups];
 #pragma GCC unroll 8
     for (int j = 0; j < kGroups; ++j) {
