@@ -176,9 +176,7 @@ TRUEANOMALY_LANES_INLINE bool solve_lanes(const float *mean_anomalies, int32_t n
 // Out of line, so that its frame (a block's state, results and spills,
 // several KiB with eight groups) is not part of its caller's while the
 // straggler driver, which may follow it, runs (trueanomaly.h's stack bound).
-// kOneBlock: the call is one block at most (convert_within_one_block), and
-// a short one is loaded by load_one_block.
-template <int W, int kGroups, StepRule kRule, Conversion kConversion, bool kOneBlock = false>
+template <int W, int kGroups, StepRule kRule, Conversion kConversion>
 __attribute__((noinline)) int32_t convert_blocks(Call &call, float e) {
   const Orbit orbit = make_orbit(e, call.max_iterations, call.tolerance);
   const OneEccentricity source{e};
@@ -188,10 +186,7 @@ __attribute__((noinline)) int32_t convert_blocks(Call &call, float e) {
   for (int64_t base = 0; base < count; base += kBlock) {
     const int32_t n = count - base < kBlock ? static_cast<int32_t>(count - base) : kBlock;
     float block[kBlock];
-    if constexpr (kOneBlock)
-      load_one_block<W>(call.in + base, n, block);
-    else
-      load_block(call.in, base, n, block);
+    load_block(call.in, base, n, block);
     BlockResult<kBlock> r;
     if (!solve_lanes<W, kGroups, kRule, kConversion>(block, n, orbit, call.tolerance, &r))
       return static_cast<int32_t>(base);
@@ -219,7 +214,7 @@ __attribute__((noinline)) void convert_one_block(Call &call, float e) {
   const Orbit orbit = make_orbit(e, call.max_iterations, call.tolerance);
   constexpr int32_t kBlock = W * kGroups;
   float block[kBlock];
-  load_one_block<W>(call.in, call.count, block);
+  load_block(call.in, 0, call.count, block);
   BlockResult<kBlock> r;
   solve_lanes<W, kGroups, kRule, kConversion>(block, call.count, orbit, call.tolerance, &r);
   store_solved_block<kBlock, false>(call, r, 0, call.count, OneEccentricity{e});
@@ -233,7 +228,7 @@ inline int32_t convert_within_one_block(Call &call, float e) {
     convert_one_block<W, kGroups, kRule, kConversion>(call, e);
     return call.count;
   } else {
-    return convert_blocks<W, kGroups, kRule, kConversion, true>(call, e);
+    return convert_blocks<W, kGroups, kRule, kConversion>(call, e);
   }
 }
 

@@ -99,32 +99,6 @@ inline void load_block(const float *from, int64_t base, int32_t n, float (&block
   }
 }
 
-// load_block for a call that one block holds, group by group: a short
-// block is written a whole group at a time, as the solve reads it back. A
-// group read from several narrower stores waits for them to reach the cache
-// instead of taking its value from the store queue, which a call of a block
-// or two pays in full (docs/performance.md). Only there: in the loops over
-// many blocks its vectors changed the register allocation of the whole loop,
-// and long arrays lost 6-11 %.
-template <int W, int kSize>
-TRUEANOMALY_LANES_INLINE void load_one_block(const float *from, int32_t n, float (&block)[kSize]) {
-  static_assert(kSize % W == 0, "whole groups");
-  if (n == kSize) {
-    memcpy(block, from, sizeof block);
-    return;
-  }
-  typedef typename Lanes<W>::Floats F;
-  const F last = splat<F>(from[n - 1]);
-#pragma GCC unroll 8
-  for (int32_t j = 0; j < kSize / W; ++j) {
-    const int32_t valid = n - j * W;
-    const F group = valid >= W  ? lanes_at<F>(from + j * W)
-                    : valid > 0 ? lanes_at_padded(from + j * W, valid, last)
-                                : last;
-    memcpy(block + j * W, &group, sizeof group);
-  }
-}
-
 }  // namespace
 }  // namespace trueanomaly_detail
 
