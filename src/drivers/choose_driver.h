@@ -60,6 +60,15 @@ constexpr int32_t kLongCallMinCount = 512;
 // is as fast, and at |e| = 0.8 faster (docs/performance.md).
 constexpr int32_t kFittedTwoStepMaxCount = 256;
 
+// Whether long two-step calls take blocks of the long-call groups. Built by
+// clang, eight groups' two steps ran 1.11-1.13x GCC's time, the block
+// driver's groups 1.00-1.06x (docs/performance.md).
+#if defined(__clang__)
+constexpr bool kLongTwoStepBlocks = false;
+#else
+constexpr bool kLongTwoStepBlocks = true;
+#endif
+
 // Every element of a call with a limit of 0 or 1 fails after one step.
 inline void fail_every_element(Call &call) {
   call.failed_at(0);
@@ -183,7 +192,8 @@ inline void convert_one_orbit_lanes(Call &call, float e) {
   if constexpr (kLongCallGroups > 0) {
     if (two_step_rule_applies(e, call.tolerance) && call.count > W * kBlockGroups &&
         (call.count < kFittedTwoStepMaxCount || call.count >= kLongCallMinCount))
-      return convert_two_step_blocks<W, kStragglerGroups, kBlockGroups, kLongCallGroups>(call, e);
+      return convert_two_step_blocks<W, kStragglerGroups, kBlockGroups,
+                                     kLongTwoStepBlocks ? kLongCallGroups : 0>(call, e);
   }
   convert_with_stragglers<W, kStragglerGroups>(call, OneEccentricity{e});
 }
