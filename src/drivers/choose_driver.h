@@ -177,9 +177,9 @@ inline void convert_two_step_blocks(Call &call, float e) {
 // where one step is the rule, and (stepping until every lane stops) in
 // short calls at higher eccentricities; the two-step blocks where two steps
 // are the rule (calls of more than one block, but for a middle range); the
-// straggler driver elsewhere. Groups per
-// block as the implementation's DriverShape says (kLongCallGroups 0: long
-// calls as shorter ones, and no two-step blocks).
+// straggler driver elsewhere. Groups per block as the implementation's
+// DriverShape says (kLongCallGroups 0: long calls as shorter ones, and no
+// two-step blocks).
 template <int W, int kStragglerGroups, int kBlockGroups, int kLongCallGroups>
 inline void convert_one_orbit_lanes(Call &call, float e) {
   if (call.max_iterations <= 1) return fail_every_element(call);
