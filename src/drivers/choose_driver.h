@@ -90,6 +90,10 @@ inline bool short_call_rule_applies(float e, int32_t count) {
   return count <= (magnitude <= kShortCallMaxE ? kShortCallMaxCount : kVeryShortCallMaxCount);
 }
 
+// Half a block's groups (at least one): the block a short call or the
+// elements left over after whole blocks take when half a block holds them.
+constexpr int half_of(int groups) { return groups >= 2 ? groups / 2 : 1; }
+
 // The first `whole` elements in blocks of kGroups groups, then the rest in
 // one last block of kLastGroups; the outcome as convert_blocks's. Out of
 // line, so that the calls that fill their blocks, the short ones above all,
@@ -123,7 +127,7 @@ __attribute__((noinline)) int32_t convert_blocks_then_last(Call &call, float e, 
 // (docs/performance.md). The outcome as convert_blocks's.
 template <int W, int kBlockGroups, int kLongCallGroups, StepRule kRule, Conversion kConversion>
 inline int32_t convert_several_blocks(Call &call, float e) {
-  constexpr int kHalf = kBlockGroups >= 2 ? kBlockGroups / 2 : 1;
+  constexpr int kHalf = half_of(kBlockGroups);
   if constexpr (kLongCallGroups > 0) {
     if (call.count >= kLongCallMinCount)
       return convert_blocks<W, kLongCallGroups, kRule, kConversion>(call, e);
@@ -145,7 +149,7 @@ inline int32_t convert_several_blocks(Call &call, float e) {
 template <int W, int kBlockGroups, int kLongCallGroups, StepRule kRule, Conversion kConversion>
 inline void convert_fitted_blocks(Call &call, float e) {
   static_assert(kRule != StepRule::kTwoSteps, "see convert_two_step_blocks");
-  constexpr int kHalf = kBlockGroups >= 2 ? kBlockGroups / 2 : 1;
+  constexpr int kHalf = half_of(kBlockGroups);
   constexpr int kAllButOne = kBlockGroups >= 2 ? kBlockGroups - 1 : 1;
   if (call.count <= W * kHalf)
     convert_within_one_block<W, kHalf, kRule, kConversion>(call, e);
