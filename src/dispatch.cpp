@@ -74,6 +74,12 @@ TRUEANOMALY_RESOLVER_SAFE CpuFeatures cpu_features() {
   const unsigned avx512 = (1u << 16) | (1u << 17) | (1u << 30) | (1u << 31);
   f.avx2_fma = ymm_saved && avx2;
   f.avx512_fma = f.avx2_fma && zmm_saved && (r[1] & avx512) == avx512;
+#if TRUEANOMALY_DISPATCH_WITHOUT_AVX512
+  // For measurements only (tools/placement_spread.sh): the choice of a CPU
+  // without AVX-512, so that the array entry runs the AVX2 path. No build
+  // of the project sets it.
+  f.avx512_fma = false;
+#endif
 #endif
   return f;
 }

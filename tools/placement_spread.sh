@@ -14,9 +14,10 @@
 # fastest speed-up of each build, the spread (largest / smallest - 1), and
 # beside it the same figure for "control", built exactly as "default" (the
 # same bytes): what the machine's noise alone gives.
-# FORCED=avx2 (or another path) times that path forced instead of the array
-# entry: then each build is a benchmark build of its own (the forced paths
-# are the benchmark's own copy of the library's code), in OUT.
+# FORCED=avx2 times the AVX2 path on a CPU with AVX-512: the builds then
+# choose as on a CPU without it (TRUEANOMALY_DISPATCH_WITHOUT_AVX512,
+# src/dispatch.cpp), and their array entry runs the AVX2 path, timed by the
+# same benchmark program as the others.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-3}
@@ -32,29 +33,25 @@ flags=("" ""
        "-include $pad -DPLACEMENT_PAD=32"
        "-include $pad -DPLACEMENT_PAD=48")
 forced=${FORCED:-}
-[[ -n $forced || -x $bench ]] || { echo "no benchmark at $bench (see the comment at the top)"; exit 2; }
-timed=${forced:+path_$forced}
-timed=${timed:-array_entry}
+case $forced in
+  "") ;;
+  avx2) for i in "${!flags[@]}"; do flags[i]+=" -DTRUEANOMALY_DISPATCH_WITHOUT_AVX512=1"; done ;;
+  *) echo "FORCED: only avx2 (the array entry runs the widest path otherwise)"; exit 2 ;;
+esac
+[[ -x $bench ]] || { echo "no benchmark at $bench (see the comment at the top)"; exit 2; }
 for i in "${!names[@]}"; do
-  if [[ -n $forced ]]; then
-    cmake -S . -B "$out/${names[i]}" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DTRUEANOMALY_BUILD_BENCHMARKS=ON -DCMAKE_CXX_FLAGS="${flags[i]}" >/dev/null
-    cmake --build "$out/${names[i]}" --target trueanomaly_bench >/dev/null
-  else
-    cmake -S . -B "$out/${names[i]}" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_CXX_FLAGS="${flags[i]}" >/dev/null
-    cmake --build "$out/${names[i]}" --target trueanomaly >/dev/null
-  fi
+  cmake -S . -B "$out/${names[i]}" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_CXX_FLAGS="${flags[i]}" >/dev/null
+  cmake --build "$out/${names[i]}" --target trueanomaly >/dev/null
 done
 for round in $(seq "$rounds"); do
   for name in "${names[@]}"; do
-    if [[ -n $forced ]]; then run=("$out/$name/bench/trueanomaly_bench")
-    else run=(env "TRUEANOMALY_BENCH_LIBRARY=$out/$name/libtrueanomaly.so" "$bench"); fi
-    "${run[@]}" --benchmark_filter="(libm_loop|$timed)/e:[0-9.]+/n:1048576\$" \
+    TRUEANOMALY_BENCH_LIBRARY="$out/$name/libtrueanomaly.so" "$bench" \
+      --benchmark_filter="(libm_loop|array_entry)/e:[0-9.]+/n:1048576\$" \
       --benchmark_format=json --benchmark_out="$out/$name.$round.json" >/dev/null 2>&1
   done
 done
-python3 - "$out" "$rounds" "$timed" "${names[@]}" <<'PYTHON'
+python3 - "$out" "$rounds" "array_entry" "${names[@]}" <<'PYTHON'
 import json, sys
 out, rounds, timed, names = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4:]
 best = {}  # (case, build) -> fastest speed-up over the libm loop, per run
