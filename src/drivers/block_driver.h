@@ -207,29 +207,35 @@ constexpr bool kOneBlockWithoutLoop = false;
 #endif
 
 // convert_blocks for a call that one block holds (count <= W * kGroups, and
-// kRule not kTwoSteps), without the loop.
+// kRule not kTwoSteps), without the loop; a short block's groups loaded by
+// load_short_block.
 template <int W, int kGroups, StepRule kRule, Conversion kConversion>
 __attribute__((noinline)) void convert_one_block(Call &call, float e) {
   static_assert(kRule != StepRule::kTwoSteps, "a block left unsolved has no caller to go on");
   const Orbit orbit = make_orbit(e, call.max_iterations, call.tolerance);
   constexpr int32_t kBlock = W * kGroups;
   float block[kBlock];
-  load_block(call.in, 0, call.count, block);
+  if (call.count == kBlock)
+    memcpy(block, call.in, sizeof block);
+  else
+    load_short_block<W>(call.in, call.count, kGroups, block);
   BlockResult<kBlock> r;
   solve_lanes<W, kGroups, kRule, kConversion>(block, call.count, orbit, call.tolerance, &r);
   store_solved_block<kBlock, false>(call, r, 0, call.count, OneEccentricity{e});
 }
 
-// A call that one block of kGroups holds, by kOneBlockWithoutLoop; the
-// outcome as convert_blocks's.
+// A call that one block of kGroups holds: without the loop where
+// kOneBlockWithoutLoop says so or where the call leaves the block short
+// (see load_short_block); the outcome as convert_blocks's.
 template <int W, int kGroups, StepRule kRule, Conversion kConversion>
 inline int32_t convert_within_one_block(Call &call, float e) {
-  if constexpr (kOneBlockWithoutLoop && kRule != StepRule::kTwoSteps) {
-    convert_one_block<W, kGroups, kRule, kConversion>(call, e);
-    return call.count;
-  } else {
-    return convert_blocks<W, kGroups, kRule, kConversion>(call, e);
+  if constexpr (kRule != StepRule::kTwoSteps) {
+    if (kOneBlockWithoutLoop || call.count < W * kGroups) {
+      convert_one_block<W, kGroups, kRule, kConversion>(call, e);
+      return call.count;
+    }
   }
+  return convert_blocks<W, kGroups, kRule, kConversion>(call, e);
 }
 
 }  // namespace

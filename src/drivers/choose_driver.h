@@ -183,9 +183,11 @@ inline void convert_two_step_blocks(Call &call, float e) {
 // are the rule (calls of more than one block, but for a middle range); the
 // straggler driver elsewhere. Groups per block as the implementation's
 // DriverShape says (kLongCallGroups 0: long calls as shorter ones, and no
-// two-step blocks).
+// two-step blocks). Always inlined: GCC otherwise stops inlining it into
+// the array entry once the short-call branches grow, and a 16-element call
+// through the extra call took 4-8 % longer (AVX2, docs/performance.md).
 template <int W, int kStragglerGroups, int kBlockGroups, int kLongCallGroups>
-inline void convert_one_orbit_lanes(Call &call, float e) {
+__attribute__((always_inline)) inline void convert_one_orbit_lanes(Call &call, float e) {
   if (call.max_iterations <= 1) return fail_every_element(call);
   if (one_step_rule_applies(e, call.tolerance))
     return convert_fitted_blocks<W, kBlockGroups, kLongCallGroups, StepRule::kOneStep,

@@ -87,6 +87,29 @@ inline bool store_solved_block(Call &call, const BlockResult<kSize> &r, int64_t 
   return store_block(call, r, base, n, source);
 }
 
+// Elements from[0 .. n-1], 0 < n < W * groups, into a block of `groups`
+// groups of W, padded with the last element as load_block pads, but a whole
+// group at a time, as the solve reads the block back: a group read back from
+// several narrower stores (load_block's padding loop) waits for them to
+// reach the cache, where one store of its width hands its value on at once;
+// calls of a few elements took up to 20 % longer for it (docs/performance.md).
+// For calls that leave their one block short (convert_one_block). Out of
+// line, and not in the block loops, where only a call's last block is short:
+// there it changed the loops' register allocation and slowed long calls.
+template <int W>
+__attribute__((noinline)) void load_short_block(const float *from, int32_t n, int32_t groups,
+                                                float *block) {
+  typedef typename Lanes<W>::Floats F;
+  const F last = splat<F>(from[n - 1]);
+  for (int32_t j = 0; j < groups; ++j) {
+    const int32_t valid = n - j * W;
+    const F group = valid >= W  ? lanes_at<F>(from + j * W)
+                    : valid > 0 ? lanes_at_padded(from + j * W, valid, last)
+                                : last;
+    memcpy(block + j * W, &group, sizeof group);
+  }
+}
+
 // Copies elements base .. base+n-1 of `from` into a block, padding a short
 // block with its last element: the padding then costs no extra Newton
 // steps, and its results are never stored.

@@ -58,6 +58,21 @@ __attribute__((always_inline)) inline V lanes_at(const T *p) {
   return v;
 }
 
+// p[0 .. valid-1] (0 < valid < the lane count) as the first lanes of a
+// float vector (four or eight), the others from `fill`: one masked load,
+// which reads nothing of memory beyond p[valid - 1] (AVX's vmaskmovps).
+template <class F>
+__attribute__((always_inline)) inline F lanes_at_padded(const float *p, int32_t valid, F fill) {
+  typedef typename Lanes<sizeof(F) / sizeof(float)>::Int32s I;
+  I lane;
+  for (unsigned k = 0; k < sizeof(F) / sizeof(float); ++k) lane[k] = static_cast<int32_t>(k);
+  const I in = lane < valid;
+  if constexpr (sizeof(F) == sizeof(__m256))
+    return in ? same_bits<F>(_mm256_maskload_ps(p, same_bits<__m256i>(in))) : fill;
+  else
+    return in ? same_bits<F>(_mm_maskload_ps(p, same_bits<__m128i>(in))) : fill;
+}
+
 // |x| of float lanes, by clearing the sign bit (NaN stays NaN, so any
 // comparison with it is false).
 template <class F>
