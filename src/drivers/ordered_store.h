@@ -104,7 +104,7 @@ __attribute__((noinline)) void load_short_block(const float *from, int32_t n, in
   for (int32_t j = 0; j < groups; ++j) {
     const int32_t valid = n - j * W;
     const F group = valid >= W  ? lanes_at<F>(from + j * W)
-                    : valid > 0 ? lanes_at_padded(from + j * W, valid, last)
+                    : valid > 0 ? lanes_at_padded<F>(from + j * W, valid)
                                 : last;
     memcpy(block + j * W, &group, sizeof group);
   }

@@ -58,19 +58,20 @@ __attribute__((always_inline)) inline V lanes_at(const T *p) {
   return v;
 }
 
-// p[0 .. valid-1] (0 < valid < the lane count) as the first lanes of a
-// float vector (four or eight), the others from `fill`: one masked load,
-// which reads nothing of memory beyond p[valid - 1] (AVX's vmaskmovps).
+// p[0 .. valid-1] (0 < valid < the lane count, four or eight) as the first
+// lanes of a float vector, the others p[valid - 1]: one gather whose indices
+// all lie in p[0 .. valid-1], so it reads nothing beyond (a masked load would
+// too on the CPU, but emulators and checkers read its masked lanes).
 template <class F>
-__attribute__((always_inline)) inline F lanes_at_padded(const float *p, int32_t valid, F fill) {
+__attribute__((always_inline)) inline F lanes_at_padded(const float *p, int32_t valid) {
   typedef typename Lanes<sizeof(F) / sizeof(float)>::Int32s I;
-  I lane;
-  for (unsigned k = 0; k < sizeof(F) / sizeof(float); ++k) lane[k] = static_cast<int32_t>(k);
-  const I in = lane < valid;
+  I index;
+  for (unsigned k = 0; k < sizeof(F) / sizeof(float); ++k) index[k] = static_cast<int32_t>(k);
+  index = index < valid ? index : splat<I>(valid - 1);
   if constexpr (sizeof(F) == sizeof(__m256))
-    return in ? same_bits<F>(_mm256_maskload_ps(p, same_bits<__m256i>(in))) : fill;
+    return same_bits<F>(_mm256_i32gather_ps(p, same_bits<__m256i>(index), 4));
   else
-    return in ? same_bits<F>(_mm_maskload_ps(p, same_bits<__m128i>(in))) : fill;
+    return same_bits<F>(_mm_i32gather_ps(p, same_bits<__m128i>(index), 4));
 }
 
 // |x| of float lanes, by clearing the sign bit (NaN stays NaN, so any
