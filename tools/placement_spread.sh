@@ -51,16 +51,16 @@ for round in $(seq "$rounds"); do
       --benchmark_format=json --benchmark_out="$out/$name.$round.json" >/dev/null 2>&1
   done
 done
-python3 - "$out" "$rounds" "array_entry" "${names[@]}" <<'PYTHON'
+python3 - "$out" "$rounds" "${names[@]}" <<'PYTHON'
 import json, sys
-out, rounds, timed, names = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4:]
+out, rounds, names = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
 best = {}  # (case, build) -> fastest speed-up over the libm loop, per run
 for name in names:
     for r in range(1, rounds + 1):
         runs = json.load(open(f"{out}/{name}.{r}.json"))["benchmarks"]
         low = {b["run_name"]: b["real_time"] for b in runs if b.get("aggregate_name") == "min"}
         for run, t in low.items():
-            if run.startswith(timed + "/"):
+            if run.startswith("array_entry/"):
                 case = run.split("/", 1)[1]
                 ratio = low["libm_loop/" + case] / t
                 best[case, name] = max(best.get((case, name), 0), ratio)

@@ -27,14 +27,6 @@ TRUEANOMALY_LANES_INLINE bool step_groups(LaneState<W> *st, const Orbit &orbit) 
   return running;
 }
 
-// Counting lanes: lane k holds k.
-template <class I>
-__attribute__((always_inline)) inline I lane_numbers() {
-  I v;
-  for (unsigned k = 0; k < sizeof(I) / sizeof(int32_t); ++k) v[k] = static_cast<int32_t>(k);
-  return v;
-}
-
 // The lanes still running in the groups.
 template <int W, int kGroups>
 TRUEANOMALY_LANES_INLINE int32_t running_lanes(const LaneState<W> *st) {

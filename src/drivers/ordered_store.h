@@ -96,6 +96,9 @@ inline bool store_solved_block(Call &call, const BlockResult<kSize> &r, int64_t 
 // For calls that leave their one block short (convert_one_block). Out of
 // line, and not in the block loops, where only a call's last block is short:
 // there it changed the loops' register allocation and slowed long calls.
+// The groups are an argument, not a template parameter: one copy per lane
+// width (with one per block size, GCC scheduled the unrelated long two-step
+// loop differently, 2-3 % slower).
 template <int W>
 __attribute__((noinline)) void load_short_block(const float *from, int32_t n, int32_t groups,
                                                 float *block) {

@@ -58,6 +58,14 @@ __attribute__((always_inline)) inline V lanes_at(const T *p) {
   return v;
 }
 
+// Counting lanes: lane k holds k.
+template <class I>
+__attribute__((always_inline)) inline I lane_numbers() {
+  I v;
+  for (unsigned k = 0; k < sizeof(I) / sizeof(int32_t); ++k) v[k] = static_cast<int32_t>(k);
+  return v;
+}
+
 // p[0 .. valid-1] (0 < valid < the lane count, four or eight) as the first
 // lanes of a float vector, the others p[valid - 1]: one gather whose indices
 // all lie in p[0 .. valid-1], so it reads nothing beyond (a masked load would
@@ -65,8 +73,7 @@ __attribute__((always_inline)) inline V lanes_at(const T *p) {
 template <class F>
 __attribute__((always_inline)) inline F lanes_at_padded(const float *p, int32_t valid) {
   typedef typename Lanes<sizeof(F) / sizeof(float)>::Int32s I;
-  I index;
-  for (unsigned k = 0; k < sizeof(F) / sizeof(float); ++k) index[k] = static_cast<int32_t>(k);
+  I index = lane_numbers<I>();
   index = index < valid ? index : splat<I>(valid - 1);
   if constexpr (sizeof(F) == sizeof(__m256))
     return same_bits<F>(_mm256_i32gather_ps(p, same_bits<__m256i>(index), 4));
